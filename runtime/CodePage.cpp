@@ -1,0 +1,63 @@
+#include "runtime/CodePage.h"
+
+#include <array>
+
+namespace {
+
+// Windows-1251, bytes 0x80..0xBF; 0xC0..0xFF are U+0410..U+044F in order.
+// 0x98 has no character; it keeps its own code point, as the system's
+// conversion does.
+constexpr std::array<char16_t, 64> Cp1251High = {
+    0x0402, 0x0403, 0x201A, 0x0453, 0x201E, 0x2026, 0x2020, 0x2021,
+    0x20AC, 0x2030, 0x0409, 0x2039, 0x040A, 0x040C, 0x040B, 0x040F,
+    0x0452, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+    0x0098, 0x2122, 0x0459, 0x203A, 0x045A, 0x045C, 0x045B, 0x045F,
+    0x00A0, 0x040E, 0x045E, 0x0408, 0x00A4, 0x0490, 0x00A6, 0x00A7,
+    0x0401, 0x00A9, 0x0404, 0x00AB, 0x00AC, 0x00AD, 0x00AE, 0x0407,
+    0x00B0, 0x00B1, 0x0406, 0x0456, 0x0491, 0x00B5, 0x00B6, 0x00B7,
+    0x0451, 0x2116, 0x0454, 0x00BB, 0x0458, 0x0405, 0x0455, 0x0457,
+};
+
+char32_t Cp1251ToCodePoint(uint8_t Byte)
+{
+    if (Byte < 0x80) return Byte;
+    if (Byte >= 0xC0) return 0x0410 + (Byte - 0xC0);
+    return Cp1251High[Byte - 0x80];
+}
+
+} // namespace
+
+void AppendUtf8(std::string& Out, char32_t CodePoint)
+{
+    if (CodePoint < 0x80) {
+        Out += static_cast<char>(CodePoint);
+    } else if (CodePoint < 0x800) {
+        Out += static_cast<char>(0xC0 | (CodePoint >> 6));
+        Out += static_cast<char>(0x80 | (CodePoint & 0x3F));
+    } else if (CodePoint < 0x10000) {
+        Out += static_cast<char>(0xE0 | (CodePoint >> 12));
+        Out += static_cast<char>(0x80 | ((CodePoint >> 6) & 0x3F));
+        Out += static_cast<char>(0x80 | (CodePoint & 0x3F));
+    } else {
+        Out += static_cast<char>(0xF0 | (CodePoint >> 18));
+        Out += static_cast<char>(0x80 | ((CodePoint >> 12) & 0x3F));
+        Out += static_cast<char>(0x80 | ((CodePoint >> 6) & 0x3F));
+        Out += static_cast<char>(0x80 | (CodePoint & 0x3F));
+    }
+}
+
+std::string Latin1ToUtf8(std::span<const uint8_t> Bytes)
+{
+    std::string out;
+    out.reserve(Bytes.size() * 2);
+    for (uint8_t b : Bytes) AppendUtf8(out, b);
+    return out;
+}
+
+std::string Cp1251ToUtf8(std::span<const uint8_t> Bytes)
+{
+    std::string out;
+    out.reserve(Bytes.size() * 2);
+    for (uint8_t b : Bytes) AppendUtf8(out, Cp1251ToCodePoint(b));
+    return out;
+}

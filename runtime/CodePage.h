@@ -1,0 +1,15 @@
+#pragma once
+// Single-byte texts from the device, turned into the UTF-8 the program uses.
+
+#include <cstdint>
+#include <span>
+#include <string>
+
+// Each byte becomes the character of the same code point (U+0000..U+00FF).
+std::string Latin1ToUtf8(std::span<const uint8_t> Bytes);
+
+// Each byte is a Windows-1251 character, the code page the device writes its
+// log in.
+std::string Cp1251ToUtf8(std::span<const uint8_t> Bytes);
+
+void AppendUtf8(std::string& Out, char32_t CodePoint);
