@@ -61,3 +61,53 @@ std::string Cp1251ToUtf8(std::span<const uint8_t> Bytes)
     for (uint8_t b : Bytes) AppendUtf8(out, Cp1251ToCodePoint(b));
     return out;
 }
+
+namespace {
+
+// The next code point of UTF-8 text; a malformed byte stands for itself.
+char32_t NextCodePoint(std::string_view Text, size_t& i)
+{
+    const auto b = [&](size_t k) { return static_cast<uint8_t>(Text[k]); };
+    const uint8_t lead = b(i);
+    const auto continuation = [&](size_t k) { return k < Text.size() && (b(k) & 0xC0) == 0x80; };
+    if (lead >= 0xC0 && lead < 0xE0 && continuation(i + 1)) {
+        const char32_t cp = (lead & 0x1F) << 6 | (b(i + 1) & 0x3F);
+        i += 2;
+        return cp;
+    }
+    if (lead >= 0xE0 && lead < 0xF0 && continuation(i + 1) && continuation(i + 2)) {
+        const char32_t cp = (lead & 0x0F) << 12 | (b(i + 1) & 0x3F) << 6 | (b(i + 2) & 0x3F);
+        i += 3;
+        return cp;
+    }
+    if (lead >= 0xF0 && continuation(i + 1) && continuation(i + 2) && continuation(i + 3)) {
+        const char32_t cp = (lead & 0x07) << 18 | (b(i + 1) & 0x3F) << 12 | (b(i + 2) & 0x3F) << 6 | (b(i + 3) & 0x3F);
+        i += 4;
+        return cp;
+    }
+    ++i;
+    return lead;
+}
+
+} // namespace
+
+std::vector<uint8_t> Utf8ToCp1251(std::string_view Text)
+{
+    std::vector<uint8_t> out;
+    out.reserve(Text.size());
+    for (size_t i = 0; i < Text.size();) {
+        const char32_t cp = NextCodePoint(Text, i);
+        if (cp < 0x80) {
+            out.push_back(static_cast<uint8_t>(cp));
+            continue;
+        }
+        uint8_t byte = '?';
+        for (int b = 0x80; b <= 0xFF; ++b)
+            if (Cp1251ToCodePoint(static_cast<uint8_t>(b)) == cp) {
+                byte = static_cast<uint8_t>(b);
+                break;
+            }
+        out.push_back(byte);
+    }
+    return out;
+}

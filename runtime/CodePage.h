@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <string_view>
+#include <vector>
 
 // Each byte becomes the character of the same code point (U+0000..U+00FF).
 std::string Latin1ToUtf8(std::span<const uint8_t> Bytes);
@@ -13,3 +15,6 @@ std::string Latin1ToUtf8(std::span<const uint8_t> Bytes);
 std::string Cp1251ToUtf8(std::span<const uint8_t> Bytes);
 
 void AppendUtf8(std::string& Out, char32_t CodePoint);
+
+// Text to Windows-1251 bytes; a character it cannot hold becomes '?'.
+std::vector<uint8_t> Utf8ToCp1251(std::string_view Text);

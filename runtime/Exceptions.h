@@ -36,3 +36,9 @@ public:
 private:
     int32_t FErrorCode;
 };
+
+// A thread that cannot be created or given its priority.
+class EThread : public Exception {
+public:
+    using Exception::Exception;
+};

@@ -1,0 +1,95 @@
+#pragma once
+// Text files written and read line by line in the system's narrow encoding
+// (the LC_CTYPE locale's codeset; main sets the locale from the
+// environment). Program texts are UTF-8; the files carry no byte-order mark.
+//
+// Every open, line read, line write and close that fails raises EInOutError
+// with the code and message of InOutErrorMessage, and releases the file at
+// once: a later step on that object raises "I/O error 103" (file not open).
+//
+// Sharing: while a file is open here, other programs may read it but not
+// write it. The file carries a BSD lock (flock) on its open file
+// description: shared while reading, exclusive while writing. A program that
+// takes the exclusive lock to write is refused, and so is an open here that
+// meets a conflicting lock: "I/O error 32", the file left as it was.
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// "File not found" (2), "Invalid filename" (3), "Too many open files" (4),
+// "File access denied" (5), "Read beyond end of file" (100), "Disk full"
+// (101), "Invalid numeric input" (106), otherwise "I/O error <code>".
+std::string InOutErrorMessage(int32_t Code);
+
+// UTF-8 to code points; a byte that starts no valid sequence gives U+FFFD.
+std::u32string DecodeUtf8(std::string_view Text);
+
+// A program text in the narrow encoding: a character the encoding cannot
+// hold becomes '?'.
+std::string Utf8ToNarrow(std::string_view Text);
+// Bytes in the narrow encoding as a program text: a byte that starts no
+// character becomes U+FFFD.
+std::string NarrowToUtf8(std::string_view Bytes);
+
+namespace textfile_detail {
+
+// Owns one open file descriptor.
+class TFileHandle {
+public:
+    TFileHandle() = default;
+    explicit TFileHandle(int Fd) : FFd(Fd) {}
+    TFileHandle(TFileHandle&& Other) noexcept : FFd(Other.Release()) {}
+    TFileHandle& operator=(TFileHandle&& Other) noexcept;
+    TFileHandle(const TFileHandle&) = delete;
+    TFileHandle& operator=(const TFileHandle&) = delete;
+    ~TFileHandle();
+
+    int Fd() const { return FFd; }
+    bool IsOpen() const { return FFd >= 0; }
+    int Release() { int fd = FFd; FFd = -1; return fd; }
+    // Closes the descriptor; returns the errno of a failed close, else 0.
+    int Close();
+
+private:
+    int FFd = -1;
+};
+
+} // namespace textfile_detail
+
+// Opening creates the file or truncates it. Every line is followed by CR LF.
+class TTextFileWriter {
+public:
+    explicit TTextFileWriter(const std::filesystem::path& Name);
+
+    void WriteLine(std::string_view Text);
+    void Close();
+
+private:
+    [[noreturn]] void Fail(int Errno);
+    textfile_detail::TFileHandle FFile;
+};
+
+// A line ends at CR LF or a lone LF; a CR not followed by LF is dropped; a
+// byte 0x1A ends the file; a line past the end reads as empty text. Nothing
+// is trimmed.
+class TTextFileReader {
+public:
+    explicit TTextFileReader(const std::filesystem::path& Name);
+
+    std::string ReadLine();
+    void Close();
+
+private:
+    [[noreturn]] void Fail(int Errno);
+    // False at the end of the file.
+    bool NextByte(char& Byte);
+
+    textfile_detail::TFileHandle FFile;
+    std::vector<char> FBuffer;
+    size_t FPos = 0;
+    size_t FEnd = 0;
+    bool FAtEnd = false;
+};

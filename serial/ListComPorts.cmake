@@ -1,0 +1,1 @@
+target_sources(serial PRIVATE ${CMAKE_CURRENT_LIST_DIR}/ListComPorts.cpp)

@@ -1,0 +1,121 @@
+#include <gtest/gtest.h>
+
+#include <regex>
+
+#include "serial/ListComPorts.h"
+
+namespace fs = std::filesystem;
+
+namespace filetests {
+
+fs::path MakeTempDir();
+void WriteBytes(const fs::path& File, std::string_view Bytes);
+
+// Adds a tty to a sysfs tree under SysRoot as the kernel lays it out:
+// class/tty/<Name> links to the tty's folder, whose "device" links to the
+// hardware, whose "driver" links to the driver. Driver nullptr: a terminal
+// without a device; "": a device without a driver. Type: the serial_core
+// UART type file, nullptr for none.
+void AddTty(const fs::path& SysRoot, const std::string& Name, const char* Driver, const char* Type)
+{
+    const fs::path tty = SysRoot / "devices" / (Driver ? "hw" : "virtual") / Name;
+    fs::create_directories(tty);
+    fs::create_directories(SysRoot / "class" / "tty");
+    fs::create_directory_symlink(fs::relative(tty, SysRoot / "class" / "tty"), SysRoot / "class" / "tty" / Name);
+    if (Type) WriteBytes(tty / "type", std::string(Type) + "\n");
+    if (!Driver) return;
+    const fs::path hardware = SysRoot / "devices" / "hw" / ("port-" + Name);
+    fs::create_directories(hardware);
+    fs::create_directory_symlink(fs::relative(hardware, tty), tty / "device");
+    if (*Driver == '\0') return;
+    const fs::path driver = SysRoot / "bus" / "drivers" / Driver;
+    fs::create_directories(driver);
+    fs::create_directory_symlink(fs::relative(driver, hardware), hardware / "driver");
+}
+
+} // namespace filetests
+
+using namespace filetests;
+
+namespace {
+
+class ComPortsTest : public testing::Test {
+protected:
+    void SetUp() override { Sys = MakeTempDir(); }
+    void TearDown() override { fs::remove_all(Sys); }
+
+    fs::path Sys;
+};
+
+TEST_F(ComPortsTest, ListsPortsWithHardwareSorted)
+{
+    AddTty(Sys, "ttyUSB0", "ftdi_sio", nullptr);
+    AddTty(Sys, "tty", nullptr, nullptr);
+    AddTty(Sys, "ttyS1", "serial8250", "0");    // a slot without a UART
+    AddTty(Sys, "ttyACM0", "cdc_acm", nullptr);
+    AddTty(Sys, "ttyS10", "serial", "4");
+    AddTty(Sys, "tty1", nullptr, nullptr);
+    AddTty(Sys, "ttyS0", "serial8250", "4");
+    AddTty(Sys, "ttyusb1", "pl2303", nullptr);
+    AddTty(Sys, "ttyX0", "", nullptr);          // no driver bound
+    AddTty(Sys, "ttyS2", "serial", "4");
+    AddTty(Sys, "console", nullptr, nullptr);
+    AddTty(Sys, "ptmx", nullptr, nullptr);
+    AddTty(Sys, "serial!port0", "sub_serial", nullptr);
+
+    std::vector<std::string> ports{"stale"};
+    ListComPorts(ports, Sys);
+    EXPECT_EQ(ports, (std::vector<std::string>{"/dev/serial/port0", "/dev/ttyACM0", "/dev/ttyS0", "/dev/ttyS10",
+                                               "/dev/ttyS2", "/dev/ttyUSB0", "/dev/ttyusb1"}));
+
+    ListComPorts(ports, Sys, "/root/devices");
+    EXPECT_EQ(ports.front(), "/root/devices/serial/port0");
+}
+
+TEST_F(ComPortsTest, UnreadableListLeavesTargetAloneEmptyListClearsIt)
+{
+    std::vector<std::string> ports{"kept"};
+    ListComPorts(ports, Sys);
+    EXPECT_EQ(ports, std::vector<std::string>{"kept"});
+
+    fs::create_directories(Sys / "class" / "tty");
+    ListComPorts(ports, Sys);
+    EXPECT_TRUE(ports.empty());
+}
+
+struct SortCase {
+    std::vector<std::string> names;
+    std::vector<std::string> sorted;
+};
+
+class SortComPortsTest : public testing::TestWithParam<SortCase> {};
+
+TEST_P(SortComPortsTest, WholeNamesCharacterByCharacterCaseIgnored)
+{
+    std::vector<std::string> names = GetParam().names;
+    SortComPorts(names);
+    EXPECT_EQ(names, GetParam().sorted);
+}
+
+INSTANTIATE_TEST_SUITE_P(Order, SortComPortsTest, testing::Values(
+    SortCase{{"COM3", "COM10", "COM2", "COM1"}, {"COM1", "COM10", "COM2", "COM3"}},
+    SortCase{{"com5", "COM4"}, {"COM4", "com5"}},
+    SortCase{{"ttyS1", "ttyS", "ttyS1"}, {"ttyS", "ttyS1", "ttyS1"}},
+    SortCase{{"b", "A", "B", "a"}, {"A", "a", "b", "B"}},
+    SortCase{{}, {}}));
+
+TEST(ComPortsSystemTest, NeverListsTheUsersOwnTerminals)
+{
+    std::vector<std::string> ports;
+    ListComPorts(ports);
+    const std::regex ownTerminal("/dev/(tty[0-9]*|console|ptmx|pts/.*)");
+    for (const std::string& port : ports) {
+        EXPECT_EQ(port.rfind("/dev/", 0), 0u) << port;
+        EXPECT_FALSE(std::regex_match(port, ownTerminal)) << port;
+    }
+    EXPECT_TRUE(std::is_sorted(ports.begin(), ports.end(), [](const auto& a, const auto& b) {
+        return ComPortNameLess(a, b);
+    }));
+}
+
+} // namespace

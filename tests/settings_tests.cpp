@@ -1,0 +1,259 @@
+#include <gtest/gtest.h>
+
+#include <clocale>
+#include <functional>
+#include <pty.h>
+#include <unistd.h>
+
+#include "runtime/Exceptions.h"
+#include "runtime/TextFile.h"
+#include "serial/ListComPorts.h"
+#include "ui/ConnectionSettings.h"
+
+namespace fs = std::filesystem;
+using textfile_detail::TFileHandle;
+
+namespace filetests {
+fs::path MakeTempDir();
+std::string ReadBytes(const fs::path& File);
+void WriteBytes(const fs::path& File, std::string_view Bytes);
+std::string Describe(const EInOutError& Error);
+std::string RunAsNobody(const std::function<std::string()>& Step);
+void AddTty(const fs::path& SysRoot, const std::string& Name, const char* Driver, const char* Type);
+} // namespace filetests
+
+using namespace filetests;
+
+namespace {
+
+class FakeControls : public IConnectionControls {
+public:
+    std::vector<std::string> Com;
+    int32_t ComIndex = -1;
+    std::vector<std::string> Speed{"1200", "2400", "4800", "9600", "19200", "38400", "57600", "115200"};
+    int32_t SpeedIndex = -1;
+    std::string Adder;
+
+    std::vector<std::string> ComItems() const override { return Com; }
+    void SetComItems(const std::vector<std::string>& Items) override
+    {
+        Com = Items;
+        ComIndex = -1;
+    }
+    void SetComIndex(int32_t Index) override { ComIndex = Checked(Com, Index); }
+    std::string ComText() const override { return ComIndex < 0 ? "" : Com.at(ComIndex); }
+    std::vector<std::string> SpeedItems() const override { return Speed; }
+    void SetSpeedIndex(int32_t Index) override { SpeedIndex = Checked(Speed, Index); }
+    std::string SpeedText() const override { return SpeedIndex < 0 ? "" : Speed.at(SpeedIndex); }
+    std::string AdderText() const override { return Adder; }
+    void SetAdderText(const std::string& Text) override { Adder = Text; }
+
+    // What the window shows: "port|speed|address".
+    std::string Shown() const { return ComText() + "|" + SpeedText() + "|" + Adder; }
+
+private:
+    static int32_t Checked(const std::vector<std::string>& Items, int32_t Index)
+    {
+        if (Index < -1 || Index >= static_cast<int32_t>(Items.size()))
+            throw std::out_of_range("index " + std::to_string(Index));
+        return Index;
+    }
+};
+
+// Each test works in a fresh working directory with a sysfs tree of two
+// ports, /dev/ttyS0 and /dev/ttyUSB0.
+class SettingsTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_NE(std::setlocale(LC_CTYPE, "C.UTF-8"), nullptr);
+        Previous = fs::current_path();
+        Dir = MakeTempDir();
+        fs::current_path(Dir);
+        Sys = Dir / "sys";
+        AddTty(Sys, "ttyUSB0", "ftdi_sio", nullptr);
+        AddTty(Sys, "ttyS0", "serial8250", "4");
+    }
+    void TearDown() override
+    {
+        fs::current_path(Previous);
+        fs::remove_all(Dir);
+        std::setlocale(LC_CTYPE, "C");
+    }
+    void Read(FakeControls& Window) { ReadConnectionSettings(Window, Sys); }
+
+    fs::path Previous, Dir, Sys;
+};
+
+TEST_F(SettingsTest, NoFileCreatesAnEmptyOneAndSelectsTheDefaults)
+{
+    FakeControls window;
+    Read(window);
+    EXPECT_EQ(window.Com, (std::vector<std::string>{"/dev/ttyS0", "/dev/ttyUSB0"}));
+    EXPECT_EQ(window.Shown(), "/dev/ttyS0|19200|1");
+    EXPECT_EQ(ReadBytes("Settings.txt"), "");
+}
+
+TEST_F(SettingsTest, WriteGivesTheSixteenByteExampleAndReadsBack)
+{
+    FakeControls window;
+    window.Com = {"COM1"};
+    window.ComIndex = 0;
+    window.SpeedIndex = 4;
+    window.Adder = "1";
+    WriteConnectionSettings(window);
+    EXPECT_EQ(ReadBytes("Settings.txt"), "COM1\r\n19200\r\n1\r\n");
+
+    window.SetComIndex(-1);
+    window.SetSpeedIndex(-1);
+    window.Adder = "Ж 7";
+    WriteConnectionSettings(window);
+    EXPECT_EQ(ReadBytes("Settings.txt"), "\r\n\r\nЖ 7\r\n");
+
+    FakeControls restarted;
+    Read(restarted);
+    EXPECT_EQ(restarted.Shown(), "/dev/ttyS0|19200|Ж 7");
+}
+
+struct FileCase {
+    const char* name;
+    std::string bytes;
+    std::string shown; // port|speed|address after start-up
+};
+
+class SettingsFileTest : public SettingsTest, public testing::WithParamInterface<FileCase> {};
+
+TEST_P(SettingsFileTest, StartUpSelectsFromTheFile)
+{
+    WriteBytes("Settings.txt", GetParam().bytes);
+    FakeControls window;
+    Read(window);
+    EXPECT_EQ(window.Shown(), GetParam().shown);
+    EXPECT_EQ(ReadBytes("Settings.txt"), GetParam().bytes) << "start-up changed the file";
+}
+
+INSTANTIATE_TEST_SUITE_P(Lines, SettingsFileTest, testing::Values(
+    FileCase{"AllRemembered", "/dev/ttyUSB0\r\n115200\r\n7\r\n", "/dev/ttyUSB0|115200|7"},
+    FileCase{"LfOnly", "/dev/ttyUSB0\n115200\n7\n", "/dev/ttyUSB0|115200|7"},
+    FileCase{"PortAbsent", "/dev/ttyUSB9\r\n1200\r\n1\r\n", "/dev/ttyS0|1200|1"},
+    FileCase{"PortInOtherCase", "/dev/TTYUSB0\r\n9600\r\n2\r\n", "/dev/ttyS0|9600|2"},
+    FileCase{"SpeedWithTrailingSpace", "/dev/ttyUSB0\r\n9600 \r\n2\r\n", "/dev/ttyUSB0|19200|2"},
+    FileCase{"AddressOneSpace", "\r\n\r\n \r\n", "/dev/ttyS0|19200| "},
+    FileCase{"AddressLetters", "\r\n\r\nabc\r\n", "/dev/ttyS0|19200|abc"},
+    FileCase{"ByteOrderMark", "\xEF\xBB\xBF/dev/ttyUSB0\r\n57600\r\n3\r\n", "/dev/ttyS0|57600|3"},
+    FileCase{"OneLine", "/dev/ttyUSB0\r\n", "/dev/ttyUSB0|19200|1"},
+    FileCase{"NoLastLineBreak", "/dev/ttyUSB0\r\n2400\r\n5", "/dev/ttyUSB0|2400|5"},
+    FileCase{"EofByte", "/dev/ttyUSB0\r\n\x1A" "2400\r\n5\r\n", "/dev/ttyUSB0|19200|1"},
+    FileCase{"MoreThanThreeLines", "\r\n4800\r\n9\r\nextra\r\n", "/dev/ttyS0|4800|9"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(SettingsTest, NoPortsSelectsNothingAndWritesAnEmptyFirstLine)
+{
+    fs::remove_all(Sys / "class" / "tty");
+    fs::create_directory(Sys / "class" / "tty");
+    WriteBytes("Settings.txt", "/dev/ttyUSB0\r\n38400\r\n4\r\n");
+    FakeControls window;
+    Read(window);
+    EXPECT_TRUE(window.Com.empty());
+    EXPECT_EQ(window.Shown(), "|38400|4");
+    WriteConnectionSettings(window);
+    EXPECT_EQ(ReadBytes("Settings.txt"), "\r\n38400\r\n4\r\n");
+}
+
+TEST_F(SettingsTest, UnreadablePortListKeepsEntriesAndTheLastEqualOneWins)
+{
+    fs::remove_all(Sys);
+    WriteBytes("Settings.txt", "A\r\n");
+    FakeControls window;
+    window.Com = {"A", "B", "A"};
+    Read(window);
+    EXPECT_EQ(window.Com, (std::vector<std::string>{"A", "B", "A"}));
+    EXPECT_EQ(window.ComIndex, 2);
+}
+
+TEST_F(SettingsTest, FolderNamedSettingsFailsOnCreating)
+{
+    fs::create_directory("Settings.txt");
+    FakeControls window;
+    try {
+        Read(window);
+        FAIL() << "start-up read a folder";
+    } catch (const EInOutError& e) {
+        EXPECT_EQ(Describe(e), "EInOutError 5: File access denied");
+    }
+    EXPECT_EQ(window.Shown(), "||");
+    EXPECT_TRUE(window.Com.empty());
+}
+
+TEST_F(SettingsTest, ReadOnlyFileStartsButEveryConnectFails)
+{
+    const std::string bytes = "/dev/ttyUSB0\r\n57600\r\n12\r\n";
+    WriteBytes("Settings.txt", bytes);
+    fs::permissions("Settings.txt", fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    fs::permissions(Dir, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                             fs::perms::others_read | fs::perms::others_exec);
+    const fs::path sys = Sys;
+    const std::string result = RunAsNobody([&] {
+        FakeControls window;
+        ReadConnectionSettings(window, sys);
+        std::string outcome = window.Shown();
+        window.Adder = "13";
+        try {
+            WriteConnectionSettings(window);
+        } catch (const EInOutError& e) {
+            outcome += "; " + Describe(e);
+        }
+        return outcome;
+    });
+    EXPECT_EQ(result, "/dev/ttyUSB0|57600|12; EInOutError 5: File access denied");
+    EXPECT_EQ(ReadBytes("Settings.txt"), bytes);
+}
+
+class RememberedPortTest : public SettingsTest {
+protected:
+    void SetUp() override
+    {
+        SettingsTest::SetUp();
+        int master = -1, slave = -1;
+        ASSERT_EQ(::openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+        Master = TFileHandle(master);
+        Slave = TFileHandle(slave);
+        Pty = ::ttyname(Slave.Fd());
+        fs::create_symlink(Pty, Dir / "usb-Simulated_Device-if00");
+    }
+
+    // The ports offered after start-up with Port remembered, and whether the
+    // remembered one is selected.
+    std::pair<std::vector<std::string>, bool> StartWith(const std::string& Port)
+    {
+        WriteBytes("Settings.txt", Port + "\r\n");
+        FakeControls window;
+        Read(window);
+        return {window.Com, window.ComText() == Port};
+    }
+
+    TFileHandle Master, Slave;
+    std::string Pty;
+};
+
+TEST_F(RememberedPortTest, CharacterDeviceJoinsTheSortedList)
+{
+    const std::string link = (Dir / "usb-Simulated_Device-if00").string();
+    for (const std::string& port : {Pty, link, std::string("/dev/null"), std::string("null")}) {
+        std::vector<std::string> expected{"/dev/ttyS0", "/dev/ttyUSB0", port};
+        SortComPorts(expected);
+        EXPECT_EQ(StartWith(port), std::make_pair(expected, true)) << port;
+    }
+}
+
+TEST_F(RememberedPortTest, AnythingElseIsNotAdded)
+{
+    const std::vector<std::string> kernel{"/dev/ttyS0", "/dev/ttyUSB0"};
+    for (const std::string& port : {std::string("/dev/ttyS0"), std::string("/dev/nothing-here"),
+                                    (Dir / "Settings.txt").string(), std::string("/dev"),
+                                    std::string("pts"), std::string("")}) {
+        EXPECT_EQ(StartWith(port).first, kernel) << port;
+    }
+}
+
+} // namespace

@@ -1,0 +1,26 @@
+#pragma once
+// The log export file "Журнал_ЛОРНИК_<serial>.txt" in the working directory.
+
+#include <cstdint>
+#include <string>
+
+// What the export reads of the window: the Version and Serial texts and the
+// grid Arch, whose row 0 is its header.
+class ILogSource {
+public:
+    virtual ~ILogSource() = default;
+
+    virtual std::string VersionText() const = 0;
+    virtual std::string SerialText() const = 0;
+    virtual int32_t RowCount() const = 0;
+    virtual std::string Cell(int32_t Col, int32_t Row) const = 0;
+};
+
+// The work of SaveClick: writes the version line, the serial number line and
+// one line "<column 0> <column 1>" for every grid row below the header,
+// overwriting a file of the same name without asking. Raises EInOutError
+// when a file step fails.
+void SaveLog(const ILogSource& Source);
+
+// "Журнал_ЛОРНИК_" + Serial + ".txt".
+std::string LogFileName(const std::string& Serial);
