@@ -7,6 +7,7 @@
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <utility>
 
 #include "runtime/ExceptionDisplay.h"
 
@@ -96,7 +97,13 @@ void Synchronize(const std::function<void()>& Call)
     request->Call = Call;
     Enqueue(q, request);
     WaitReleased(q, *request);
-    if (request->Error) std::rethrow_exception(request->Error);
+    // Taken out under the lock, so the exception is owned here alone.
+    std::exception_ptr error;
+    {
+        std::lock_guard lock(q.Lock);
+        error = std::exchange(request->Error, nullptr);
+    }
+    if (error) std::rethrow_exception(error);
 }
 
 void SendStep(std::function<void()> Step)
@@ -142,10 +149,15 @@ bool CheckSynchronize(std::chrono::milliseconds Wait)
             }
             continue;
         }
+        std::exception_ptr error;
         try {
             request->Call();
         } catch (...) {
-            request->Error = std::current_exception();
+            error = std::current_exception();
+        }
+        {
+            std::lock_guard lock(q.Lock);
+            request->Error = std::move(error);
         }
         Release(q, *request);
     }

@@ -185,6 +185,7 @@ TEST_F(ComPort, OpenAppliesEverySettingAndCloseReleasesTheDevice)
     port.Open(); // again, with every setting sent again
     EXPECT_EQ(platform.Calls.SetCommState, 2);
     EXPECT_EQ(afterOpen, 2);
+    port.Close(); // while the counters above still exist
 }
 
 TEST_F(ComPort, SettingsReachTheLine)

@@ -184,6 +184,9 @@ TPosixDevice::~TPosixDevice()
     StopLineWatcher();
     // A stuck output queue could hold close() for half a minute.
     ::tcflush(FFd.Get(), TCOFLUSH);
+    // A pseudo-terminal keeps the exclusive flag while its other side stays
+    // open, which would refuse our own next open.
+    ::ioctl(FFd.Get(), TIOCNXCL);
     ::flock(FFd.Get(), LOCK_UN);
 }
 
