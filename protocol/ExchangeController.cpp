@@ -130,8 +130,16 @@ void TExchangeController::AnswerTimerTimer()
         // record: what has arrived so far goes, and one more answer is owed.
         FAssembler.Drop();
         FWindow.StopTimer(TExchangeTimer::etSilence);
-        FPort.ClearBuffer(true, false);
-        SendRecordRequest(FPort, *FAwaited);
+        try {
+            FPort.ClearBuffer(true, false);
+            SendRecordRequest(FPort, *FAwaited);
+        } catch (...) {
+            // The line itself failed (an adapter pulled out): the download
+            // ends, and the error is shown.
+            ForgetExchange();
+            StopDownload();
+            throw;
+        }
         return;
     }
 

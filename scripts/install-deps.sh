@@ -1,9 +1,16 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build needs, only those missing.
-# Usage: scripts/install-deps.sh test|demo
+# Installs the Debian packages a command needs, only those missing.
+# Usage: scripts/install-deps.sh test|demo|screenshot|fuzz
 set -euo pipefail
 
-packages=(cmake make g++ pkg-config libgtest-dev libgmock-dev)
+build=(cmake make g++ pkg-config qt6-base-dev)
+case "${1:-test}" in
+  test) packages=("${build[@]}" libgtest-dev libgmock-dev) ;;
+  demo) packages=("${build[@]}" fonts-liberation2) ;;
+  screenshot) packages=("${build[@]}" fonts-liberation2 xvfb xauth xdotool imagemagick) ;;
+  fuzz) packages=("${build[@]}" clang libclang-rt-dev) ;;
+  *) echo "usage: $0 test|demo|screenshot|fuzz" >&2; exit 2 ;;
+esac
 
 missing=()
 for p in "${packages[@]}"; do

@@ -10,6 +10,7 @@ cmake --build build/tsan -j2 --target serial_tests
 TSAN_OPTIONS=halt_on_error=1 build/tsan/tests/serial_tests
 
 export ASAN_OPTIONS=detect_stack_use_after_return=1:detect_leaks=1
+export LSAN_OPTIONS=suppressions=$PWD/tests/lsan.supp
 cmake -S . -B build/test -DCMAKE_BUILD_TYPE=Debug -DSANITIZE=address,undefined
 cmake --build build/test -j2
 ctest --test-dir build/test -j2 --output-on-failure

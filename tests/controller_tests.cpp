@@ -610,3 +610,20 @@ TEST_F(Controller, DisconnectDuringADownloadLeavesItStalledWithoutRetries)
 }
 
 } // namespace
+
+namespace {
+
+class FailingLine : public Controller {};
+
+TEST_F(FailingLine, AFailingResendEndsTheDownloadAndReportsTheError)
+{
+    Connect(10);
+    c.StartClick();
+    port.IsOpen = false; // the adapter is pulled out
+    EXPECT_THROW(AnswerTimeout(), Exception);
+    EXPECT_TRUE(window.Enabled(TCtl::Start));
+    EXPECT_FALSE(window.Enabled(TCtl::Stop));
+    EXPECT_FALSE(window.TimerRunning(TTimer::etAnswer));
+}
+
+} // namespace

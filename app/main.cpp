@@ -1,0 +1,32 @@
+// The program: the Qt application, its one window, the main thread's part in
+// handing the port's events over, and the display of errors.
+
+#include <QApplication>
+#include <QMetaObject>
+
+#include <clocale>
+
+#include "runtime/ExceptionDisplay.h"
+#include "runtime/MainThread.h"
+#include "ui/Form1.h"
+#include "ui/MessageBoxes.h"
+
+int main(int argc, char* argv[])
+{
+    // Text files use the locale's narrow encoding.
+    std::setlocale(LC_ALL, "");
+    QApplication application(argc, argv);
+    MainThread::MakeCurrentThreadMain();
+    MainThread::SetWakeHook([] {
+        QMetaObject::invokeMethod(qApp, [] { MainThread::CheckSynchronize(); }, Qt::QueuedConnection);
+    });
+
+    TForm1 form;
+    SetExceptionDisplay([&form](const std::exception& e) { ShowErrorBox(&form, QString::fromUtf8(e.what())); });
+    RunGuarded([&form] { form.FormCreate(); });
+    form.show();
+    const int result = application.exec();
+    MainThread::SetWakeHook(nullptr);
+    SetExceptionDisplay(nullptr);
+    return result;
+}

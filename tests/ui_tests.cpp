@@ -1,0 +1,433 @@
+// The whole program as an operator uses it: the real window under Qt's
+// offscreen platform, the simulated device on a pseudo-terminal, a
+// temporary working directory.
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+
+#include <clocale>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <sstream>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include "SimDeviceProcess.h"
+#include "runtime/ExceptionDisplay.h"
+#include "runtime/MainThread.h"
+#include "ui/Form1.h"
+#include "ui/MessageBoxes.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct TBox {
+    QString Title;
+    QMessageBox::Icon Icon;
+    QString Text;
+};
+
+// Closes every modal message box as it appears, remembering what it said.
+class TBoxCloser {
+public:
+    TBoxCloser()
+    {
+        FTimer.setInterval(10);
+        QObject::connect(&FTimer, &QTimer::timeout, [this] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (!box || !box->isVisible()) return;
+            Boxes.push_back({box->windowTitle(), box->icon(), box->text()});
+            box->button(QMessageBox::Ok)->click();
+        });
+        FTimer.start();
+    }
+    std::vector<TBox> Boxes;
+
+private:
+    QTimer FTimer;
+};
+
+std::string ReadBytes(const fs::path& File)
+{
+    std::ifstream in(File, std::ios::binary);
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    return bytes.str();
+}
+
+class Window : public testing::Test {
+protected:
+    fs::path dir;
+    fs::path previous = fs::current_path();
+    std::unique_ptr<TSimDeviceProcess> device;
+    std::unique_ptr<TForm1> form;
+    std::unique_ptr<TBoxCloser> boxes;
+
+    void SetUp() override
+    {
+        char pattern[] = "/tmp/actionlog-ui-XXXXXX";
+        dir = ::mkdtemp(pattern);
+        fs::create_directories(dir / "sys/class/tty"); // no serial ports present
+        fs::current_path(dir);
+        boxes = std::make_unique<TBoxCloser>();
+        SetExceptionDisplay([this](const std::exception& e) {
+            ShowErrorBox(form.get(), QString::fromUtf8(e.what()));
+        });
+    }
+
+    void TearDown() override
+    {
+        form.reset();
+        device.reset();
+        SetExceptionDisplay(nullptr);
+        boxes.reset();
+        fs::current_path(previous);
+        fs::remove_all(dir);
+    }
+
+    std::string Port() const { return (dir / "ttySIM").string(); }
+
+    void StartDevice(std::vector<std::string> Options = {})
+    {
+        for (const char* o : {"--link", "--dump", "--log"}) Options.push_back(o), Options.push_back("");
+        Options[Options.size() - 5] = Port();
+        Options[Options.size() - 3] = (dir / "device-log.txt").string();
+        Options[Options.size() - 1] = (dir / "device.log").string();
+        device = std::make_unique<TSimDeviceProcess>(Options);
+    }
+
+    std::vector<std::string> DeviceLog() const { return ReadLines((dir / "device-log.txt").string()); }
+
+    void WriteSettings(const std::string& Speed = "115200", const std::string& Address = "1")
+    {
+        std::ofstream(dir / "Settings.txt", std::ios::binary) << Port() << "\r\n" << Speed << "\r\n" << Address << "\r\n";
+    }
+
+    void CreateForm()
+    {
+        form = std::make_unique<TForm1>(dir / "sys", "/dev");
+        RunGuarded([this] { form->FormCreate(); });
+        form->show();
+    }
+
+    static bool WaitFor(const std::function<bool()>& Done, int Ms = 10000) { return QTest::qWaitFor(Done, Ms); }
+    static void Click(QPushButton* Button) { QTest::mouseClick(Button, Qt::LeftButton); }
+
+    bool Connected() const { return form->Disconnect->isEnabled() && !form->Connect->isEnabled(); }
+    void ConnectAndIdentify()
+    {
+        Click(form->Connect);
+        ASSERT_TRUE(WaitFor([&] { return !form->Count->text().isEmpty() && form->Count->text() != "1000"; }));
+    }
+    bool Downloading() const { return form->Stop->isEnabled(); }
+    void Download()
+    {
+        Click(form->Start);
+        ASSERT_TRUE(WaitFor([&] { return !Downloading(); }, 60000));
+    }
+
+    // The grid's rows below the header as "number text".
+    std::vector<std::string> Grid() const
+    {
+        std::vector<std::string> lines;
+        for (int32_t row = 1; row < form->RowCount(); ++row)
+            lines.push_back(form->Cell(0, row) + " " + form->Cell(1, row));
+        return lines;
+    }
+    // A whole download of Log: index N - 1 first, then one empty row.
+    static std::vector<std::string> WholeLog(const std::vector<std::string>& Log)
+    {
+        std::vector<std::string> lines;
+        for (size_t row = 1; row <= Log.size(); ++row) lines.push_back(std::to_string(row) + " " + Log[Log.size() - row]);
+        lines.push_back(" ");
+        return lines;
+    }
+    void ExpectBoxes(std::initializer_list<std::pair<QMessageBox::Icon, const char*>> Expected)
+    {
+        ASSERT_EQ(boxes->Boxes.size(), Expected.size());
+        size_t i = 0;
+        for (const auto& [icon, text] : Expected) {
+            EXPECT_EQ(boxes->Boxes[i].Title, ApplicationTitle());
+            EXPECT_EQ(boxes->Boxes[i].Icon, icon);
+            EXPECT_EQ(boxes->Boxes[i].Text.toStdString(), text);
+            ++i;
+        }
+    }
+};
+
+// --- start-up ----------------------------------------------------------------
+
+TEST_F(Window, StartsWithDefaultsWhenThereIsNoSettingsFile)
+{
+    CreateForm();
+    EXPECT_TRUE(fs::exists("Settings.txt"));
+    EXPECT_EQ(fs::file_size("Settings.txt"), 0u);
+    EXPECT_EQ(form->Com->count(), 0);
+    EXPECT_EQ(form->Com->currentIndex(), -1);
+    EXPECT_EQ(form->Speed->currentText(), "19200");
+    EXPECT_EQ(form->Adder->text(), "1");
+    EXPECT_EQ(form->Index->text(), "0");
+    EXPECT_EQ(form->Count->text(), "1000");
+    EXPECT_EQ(form->Cell(0, 0), "Номер");
+    EXPECT_EQ(form->Cell(1, 0), "Ответ");
+    EXPECT_EQ(form->RowCount(), 2);
+    EXPECT_TRUE(form->Con_setting->isEnabled());
+    EXPECT_TRUE(form->Connect->isEnabled());
+    EXPECT_FALSE(form->Disconnect->isEnabled());
+    EXPECT_TRUE(form->Start->isEnabled());
+    EXPECT_FALSE(form->Stop->isEnabled());
+    EXPECT_FALSE(form->Version->isEnabled());
+    EXPECT_FALSE(form->Serial->isEnabled());
+    EXPECT_EQ(form->windowTitle(), "ЛОРНИК журнал действий пользователя");
+    EXPECT_EQ(form->size(), QSize(521, 461));
+    EXPECT_EQ(form->minimumSize(), form->maximumSize());
+    EXPECT_TRUE(boxes->Boxes.empty());
+}
+
+TEST_F(Window, StartsWithTheRememberedPortSpeedAndAddress)
+{
+    StartDevice();
+    WriteSettings("57600", "17");
+    CreateForm();
+    EXPECT_EQ(form->Com->currentText().toStdString(), Port());
+    EXPECT_EQ(form->Speed->currentText(), "57600");
+    EXPECT_EQ(form->Adder->text(), "17");
+}
+
+TEST_F(Window, EnterAndEscClickNothing)
+{
+    StartDevice();
+    WriteSettings();
+    CreateForm();
+    for (QWidget* w : std::initializer_list<QWidget*>{form->Connect, form->Adder, form->Index}) {
+        w->setFocus();
+        QTest::keyClick(w, Qt::Key_Return);
+        QTest::keyClick(w, Qt::Key_Escape);
+    }
+    QTest::qWait(50);
+    EXPECT_TRUE(form->Connect->isEnabled());
+    EXPECT_FALSE(form->ComPort1.Connected());
+    EXPECT_EQ(fs::file_size("Settings.txt"), Port().size() + 13); // not rewritten by a connect
+}
+
+// --- a whole download ----------------------------------------------------------
+
+TEST_F(Window, ConnectStartAndSaveFetchTheWholeLog)
+{
+    StartDevice({"--records", "40"});
+    WriteSettings();
+    CreateForm();
+    Click(form->Connect);
+    EXPECT_TRUE(Connected());
+    EXPECT_FALSE(form->Con_setting->isEnabled());
+    ASSERT_TRUE(WaitFor([&] { return form->Count->text() == "40"; }));
+    EXPECT_EQ(form->Version->text(), "V2.14");
+    EXPECT_EQ(form->Serial->text(), "20231187");
+    EXPECT_EQ(form->Index->text(), "39");
+    EXPECT_FALSE(form->Timer1->isActive());
+
+    Download();
+    const auto log = DeviceLog();
+    ASSERT_EQ(log.size(), 40u);
+    EXPECT_EQ(Grid(), WholeLog(log));
+    EXPECT_EQ(form->ProgressPosition(), 40);
+    EXPECT_EQ(form->ProgressBar->value(), form->ProgressBar->maximum());
+    EXPECT_TRUE(form->Start->isEnabled());
+    EXPECT_FALSE(form->Stop->isEnabled());
+
+    Click(form->Save);
+    std::string expected = "Версия прибора: V2.14\r\nСерийный номер: 20231187\r\n";
+    for (const std::string& line : WholeLog(log)) expected += line + "\r\n";
+    EXPECT_EQ(ReadBytes("Журнал_ЛОРНИК_20231187.txt"), expected);
+    EXPECT_EQ(ReadBytes("Settings.txt"), Port() + "\r\n115200\r\n1\r\n");
+    EXPECT_TRUE(boxes->Boxes.empty());
+}
+
+TEST_F(Window, RangeStopReconnectAndExceptionAnswer)
+{
+    StartDevice({"--records", "150"});
+    WriteSettings();
+    CreateForm();
+    ConnectAndIdentify();
+    const auto log = DeviceLog();
+
+    form->Index->setText("99");
+    form->Count->setText("10");
+    Download();
+    std::vector<std::string> expected;
+    for (int i = 0; i < 10; ++i) expected.push_back(std::to_string(i + 1) + " " + log[static_cast<size_t>(99 - i)]);
+    expected.push_back(" ");
+    EXPECT_EQ(Grid(), expected);
+    EXPECT_EQ(form->ProgressPosition(), 10);
+
+    // Disconnect and connect again.
+    Click(form->Disconnect);
+    EXPECT_FALSE(form->ComPort1.Connected());
+    EXPECT_TRUE(form->Connect->isEnabled());
+    ConnectAndIdentify();
+    EXPECT_TRUE(Connected());
+
+    // The device lacks index 150: the tool asks for the start index plus one
+    // again and again, until Stop.
+    form->Index->setText("150");
+    form->Count->setText("3");
+    Click(form->Start);
+    ASSERT_TRUE(WaitFor([&] { return form->ProgressPosition() == 3; }));
+    Click(form->Stop);
+    EXPECT_TRUE(form->Start->isEnabled());
+    QTest::qWait(200);
+    EXPECT_TRUE(form->Start->isEnabled());
+    EXPECT_FALSE(form->Stop->isEnabled());
+    EXPECT_TRUE(boxes->Boxes.empty());
+}
+
+TEST_F(Window, StopMidDownloadKeepsWhatCameAndClosingTheWindowClosesThePort)
+{
+    StartDevice({"--records", "200", "--pace", "--delay-ms", "5"});
+    WriteSettings("19200");
+    CreateForm();
+    ConnectAndIdentify();
+    const auto log = DeviceLog();
+    Click(form->Start);
+    ASSERT_TRUE(WaitFor([&] { return form->RowCount() > 6; }));
+    Click(form->Stop);
+    QTest::qWait(300);
+    const auto grid = Grid();
+    ASSERT_LT(grid.size(), 100u);
+    for (size_t row = 1; row < grid.size(); ++row)
+        EXPECT_EQ(grid[row - 1], std::to_string(row) + " " + log[200 - row]);
+    EXPECT_TRUE(form->Start->isEnabled());
+
+    Click(form->Start);
+    ASSERT_TRUE(WaitFor([&] { return form->RowCount() > 4; }));
+    form->close(); // mid-download
+    EXPECT_FALSE(form->ComPort1.Connected());
+    TComPort other(nullptr);
+    other.SetPort(Port());
+    EXPECT_NO_THROW(other.Open());
+}
+
+// --- what the operator is told -------------------------------------------------
+
+TEST_F(Window, DeviceThatNeverAnswers)
+{
+    StartDevice({"--address", "5"});
+    WriteSettings();
+    CreateForm();
+    Click(form->Connect);
+    EXPECT_TRUE(form->Timer1->isActive());
+    ASSERT_TRUE(WaitFor([&] { return !boxes->Boxes.empty(); }, 5000));
+    ExpectBoxes({{QMessageBox::NoIcon, "Прибор не отвечает"}});
+    EXPECT_FALSE(form->ComPort1.Connected());
+    EXPECT_TRUE(form->Connect->isEnabled());
+    EXPECT_FALSE(form->Disconnect->isEnabled());
+    EXPECT_TRUE(form->Con_setting->isEnabled());
+}
+
+TEST_F(Window, RefusalsAreShownWithTheirMessages)
+{
+    StartDevice();
+    WriteSettings();
+    CreateForm();
+
+    Click(form->Start); // not connected
+    EXPECT_TRUE(form->Stop->isEnabled());
+    Click(form->Stop);
+
+    TComPort holder(nullptr); // another program holds the port
+    holder.SetPort(Port());
+    holder.SetEvents({});
+    holder.Open();
+    Click(form->Connect);
+    holder.Close();
+    EXPECT_TRUE(form->Connect->isEnabled());
+
+    form->Adder->setText("abc");
+    Click(form->Connect);
+    EXPECT_TRUE(Connected());
+    Click(form->Disconnect);
+
+    form->Adder->setText("1");
+    form->Index->setText("1x");
+    Click(form->Start);
+    EXPECT_TRUE(form->Start->isEnabled());
+
+    // A message ending in a letter gets a full stop, one ending in ")" none.
+    ExpectBoxes({{QMessageBox::Critical, "Port Not Open."},
+                 {QMessageBox::Critical, "Unable to open com port (Error: 5)"},
+                 {QMessageBox::Critical, "'abc' is not a valid integer value."},
+                 {QMessageBox::Critical, "'1x' is not a valid integer value."}});
+}
+
+// --- faults of the line ----------------------------------------------------
+
+TEST_F(Window, LongRecordsAtTheSlowestSpeedComeWhole)
+{
+    StartDevice({"--records", "2", "--min-length", "250", "--max-length", "250", "--pace"});
+    WriteSettings("1200");
+    CreateForm();
+    ConnectAndIdentify();
+    Download();
+    const auto log = DeviceLog();
+    EXPECT_EQ(Grid(), WholeLog(log));
+    EXPECT_EQ(form->Cell(1, 1).size(), log[1].size());
+}
+
+TEST_F(Window, SplitDroppedAndCorruptedAnswersLeaveTheLogExact)
+{
+    StartDevice({"--records", "12", "--split-gap-ms", "30", "--drop-every", "5", "--corrupt-every", "7"});
+    WriteSettings();
+    CreateForm();
+    ConnectAndIdentify();
+    Download();
+    EXPECT_EQ(Grid(), WholeLog(DeviceLog()));
+    EXPECT_TRUE(boxes->Boxes.empty());
+}
+
+TEST_F(Window, UnpluggedDeviceEndsInAMessageAndReconnectWorksOnceItIsBack)
+{
+    StartDevice({"--records", "50", "--unplug-after", "3", "--replug-ms", "300"});
+    WriteSettings();
+    CreateForm();
+    ConnectAndIdentify();
+    Click(form->Start);
+    ASSERT_TRUE(WaitFor([&] { return !boxes->Boxes.empty(); }, 15000));
+    EXPECT_EQ(boxes->Boxes[0].Icon, QMessageBox::Critical);
+    EXPECT_FALSE(Downloading());
+    Click(form->Disconnect);
+    ASSERT_FALSE(device->NextLine(5000).empty()); // the device is back
+    ConnectAndIdentify();
+    EXPECT_EQ(form->Count->text(), "50");
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    std::setlocale(LC_ALL, "C.UTF-8");
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication application(argc, argv);
+    std::setlocale(LC_ALL, "C.UTF-8");
+    MainThread::MakeCurrentThreadMain();
+    MainThread::SetWakeHook([] {
+        QMetaObject::invokeMethod(qApp, [] { MainThread::CheckSynchronize(); }, Qt::QueuedConnection);
+    });
+    testing::InitGoogleTest(&argc, argv);
+    const int result = RUN_ALL_TESTS();
+    MainThread::SetWakeHook(nullptr);
+    return result;
+}
