@@ -75,7 +75,11 @@ protected:
         };
         SetExceptionDisplay([this](const std::exception& e) { shown.push_back(e.what()); });
     }
-    void TearDown() override { SetExceptionDisplay(nullptr); }
+    void TearDown() override
+    {
+        port.Close(); // a hand-over in flight still reaches the handlers
+        SetExceptionDisplay(nullptr);
+    }
 
     uint8_t ReadOne()
     {
@@ -98,13 +102,27 @@ TEST_F(EventThread, UnreadBytesAreAnnouncedAgainOnlyWithTheNextArrival)
 {
     port.OnRxChar = [this](TObject&, int32_t Count) { counts.push_back(Count); }; // reads nothing
     port.Open();
-    line.DeviceWrite({1, 2, 3});
+    // Applying the settings wakes the line once; that must be over before the
+    // bytes come, or it would report them too.
+    PumpFor(50ms);
+    // One byte: one arrival (a longer write may reach the line in pieces,
+    // each of them an arrival of its own).
+    line.DeviceWrite({1});
     ASSERT_TRUE(PumpUntil([&] { return !counts.empty(); }));
     PumpFor(100ms);
-    EXPECT_EQ(counts, std::vector<int32_t>{3});
-    line.DeviceWrite({4, 5});
-    ASSERT_TRUE(PumpUntil([&] { return counts.size() == 2; }));
-    EXPECT_EQ(counts.back(), 5); // counted together with the old ones
+    EXPECT_EQ(counts, std::vector<int32_t>{1});
+    // Output going out wakes the line too; the unread byte is not announced
+    // again for that.
+    const uint8_t request[4] = {1, 0x11, 0xC0, 0x2C};
+    port.Write(request, 4);
+    line.DeviceRead(4);
+    PumpFor(100ms);
+    EXPECT_EQ(counts, std::vector<int32_t>{1});
+    line.DeviceWrite({2, 3});
+    ASSERT_TRUE(PumpUntil([&] { return counts.back() == 3; }));
+    PumpFor(100ms);
+    EXPECT_EQ(counts.back(), 3); // counted together with the old one
+    EXPECT_LE(counts.size(), 3u);
 }
 
 TEST_F(EventThread, AnEventThatFindsTheQueueEmptyFiresNothing)

@@ -137,6 +137,9 @@ private:
     void WatchLines();
 
     TFd FFd;
+    // The same line once more, watched for output only: a wake-up on the
+    // output side must not report unread input again.
+    TFd FOutputFd;
     TFd FEpoll;
     TFd FMaskChanged;
     TFd FLineChanged;
@@ -162,6 +165,7 @@ private:
 
 TPosixDevice::TPosixDevice(TFd Fd)
     : FFd(std::move(Fd)),
+      FOutputFd(::fcntl(FFd.Get(), F_DUPFD_CLOEXEC, 0)),
       FEpoll(::epoll_create1(EPOLL_CLOEXEC)),
       FMaskChanged(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)),
       FLineChanged(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK))
@@ -409,11 +413,14 @@ int TPosixDevice::GetCommModemStatus(uint32_t& Status)
 
 int TPosixDevice::SetCommMask(uint32_t Mask)
 {
-    FMask.store(Mask);
-    epoll_event ev{};
-    ev.events = EPOLLIN | EPOLLET | ((Mask & EV_TXEMPTY) ? EPOLLOUT : 0u);
-    ev.data.fd = FFd.Get();
-    if (::epoll_ctl(FEpoll.Get(), EPOLL_CTL_MOD, FFd.Get(), &ev) != 0) return errno;
+    const bool watchedOutput = FMask.exchange(Mask) & EV_TXEMPTY;
+    if (((Mask & EV_TXEMPTY) != 0) != watchedOutput && FOutputFd.Valid()) {
+        epoll_event ev{};
+        ev.events = EPOLLOUT | EPOLLET;
+        ev.data.fd = FOutputFd.Get();
+        if (::epoll_ctl(FEpoll.Get(), watchedOutput ? EPOLL_CTL_DEL : EPOLL_CTL_ADD, FOutputFd.Get(), &ev) != 0)
+            return errno;
+    }
     if (Mask & LineWatchEvents)
         StartLineWatcher();
     else
@@ -462,10 +469,10 @@ int TPosixDevice::WaitCommEvent(uint32_t& Mask, const TStopSignal& Stop, bool& S
                         int64_t{waiting} * 10 >= int64_t{FInQueue} * 8)
                         found |= EV_RX80FULL;
                 }
-                if (what & EPOLLOUT) {
-                    int unsent = 0;
-                    if (::ioctl(FFd.Get(), TIOCOUTQ, &unsent) != 0 || unsent == 0) found |= EV_TXEMPTY;
-                }
+            } else if (fd == FOutputFd.Get()) {
+                int unsent = 0;
+                if ((what & EPOLLOUT) && (::ioctl(FFd.Get(), TIOCOUTQ, &unsent) != 0 || unsent == 0))
+                    found |= EV_TXEMPTY;
             } else if (fd == FMaskChanged.Get()) {
                 ReadCounter(fd);
                 maskCleared = FMask.load() == 0;
