@@ -56,6 +56,28 @@ TEST(Assembler, OpenLengthAnswerWaitsForSilence)
     EXPECT_EQ(a.State(), TState::asVerifiesSoFar);
 }
 
+TEST(Assembler, RecordAnswersBackToBackAreCutApart)
+{
+    // Byte count as the text's length, and as every byte after it.
+    const Bytes first = RecordAnswer(1, "late answer");
+    Bytes second = Framed({1, 0x41, 9, 'r', 'e', 's', 'e', 'n', 't', '!'});
+    TAnswerAssembler a;
+    Feed(a, Concat(first, second));
+    EXPECT_EQ(a.State(), TState::asComplete);
+    EXPECT_EQ(a.TakeAnswer(), first);
+    EXPECT_EQ(a.State(), TState::asVerifiesSoFar);
+    Feed(a, Bytes(second.begin(), second.begin() + 4));
+    EXPECT_EQ(a.State(), TState::asComplete);
+    EXPECT_EQ(a.TakeAnswer(), second);
+
+    // A corrupted answer is not cut anywhere.
+    Bytes corrupted = first;
+    corrupted[5] ^= 0x40;
+    a.Drop();
+    Feed(a, Concat(corrupted, Bytes{0x01}));
+    EXPECT_EQ(a.State(), TState::asIncomplete);
+}
+
 TEST(Assembler, FullBufferEndsTheAnswer)
 {
     Bytes text(250, 'x');

@@ -1,0 +1,7 @@
+#include "FuzzTargets.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size)
+{
+    FuzzSettingsFile(Data, Size);
+    return 0;
+}
