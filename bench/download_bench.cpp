@@ -6,7 +6,7 @@
 //   download_bench --slow       also the speed at 1200 bit/s (about half an hour)
 //   download_bench --soak       65535 records with one answer in 500 dropped
 //                               and one in 500 corrupted, checked record by record
-//   download_bench --only speed|full|idle
+//   download_bench --only speed|slow|full|idle   one part (slow: 1200 bit/s alone)
 
 #include <QApplication>
 #include <QComboBox>
@@ -259,8 +259,8 @@ int main(int argc, char** argv)
     if (only.empty() || only == "speed") {
         Speed(115200, 1.25);
         Speed(9600, 1.1);
-        if (slow) Speed(1200, 1.1);
     }
+    if (slow || only == "slow") Speed(1200, 1.1);
     if (only.empty() || only == "full") FullSize();
     if (only.empty() || only == "idle") Idle();
     MainThread::SetWakeHook(nullptr);

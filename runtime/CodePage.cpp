@@ -64,39 +64,59 @@ std::string Cp1251ToUtf8(std::span<const uint8_t> Bytes)
 
 namespace {
 
-// The next code point of UTF-8 text; a malformed byte stands for itself.
-char32_t NextCodePoint(std::string_view Text, size_t& i)
+constexpr char32_t ReplacementCharacter = 0xFFFD;
+
+// Length of the UTF-8 sequence a lead byte starts, 0 for no valid lead.
+size_t SequenceLength(uint8_t Lead)
 {
-    const auto b = [&](size_t k) { return static_cast<uint8_t>(Text[k]); };
-    const uint8_t lead = b(i);
-    const auto continuation = [&](size_t k) { return k < Text.size() && (b(k) & 0xC0) == 0x80; };
-    if (lead >= 0xC0 && lead < 0xE0 && continuation(i + 1)) {
-        const char32_t cp = (lead & 0x1F) << 6 | (b(i + 1) & 0x3F);
-        i += 2;
-        return cp;
+    if (Lead < 0x80) return 1;
+    if (Lead >= 0xC2 && Lead <= 0xDF) return 2;
+    if (Lead >= 0xE0 && Lead <= 0xEF) return 3;
+    if (Lead >= 0xF0 && Lead <= 0xF4) return 4;
+    return 0;
+}
+
+// The code point of a whole sequence, or ReplacementCharacter when it is
+// cut short, overlong, a surrogate or beyond U+10FFFF.
+char32_t DecodeSequence(std::string_view Bytes)
+{
+    const auto lead = static_cast<uint8_t>(Bytes[0]);
+    if (Bytes.size() == 1) return lead;
+    char32_t cp = lead & (0x7F >> Bytes.size());
+    for (char c : Bytes.substr(1)) {
+        const auto b = static_cast<uint8_t>(c);
+        if ((b & 0xC0) != 0x80) return ReplacementCharacter;
+        cp = (cp << 6) | (b & 0x3F);
     }
-    if (lead >= 0xE0 && lead < 0xF0 && continuation(i + 1) && continuation(i + 2)) {
-        const char32_t cp = (lead & 0x0F) << 12 | (b(i + 1) & 0x3F) << 6 | (b(i + 2) & 0x3F);
-        i += 3;
-        return cp;
-    }
-    if (lead >= 0xF0 && continuation(i + 1) && continuation(i + 2) && continuation(i + 3)) {
-        const char32_t cp = (lead & 0x07) << 18 | (b(i + 1) & 0x3F) << 12 | (b(i + 2) & 0x3F) << 6 | (b(i + 3) & 0x3F);
-        i += 4;
-        return cp;
-    }
-    ++i;
-    return lead;
+    static constexpr char32_t Least[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (cp < Least[Bytes.size()] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
+        return ReplacementCharacter;
+    return cp;
 }
 
 } // namespace
+
+std::u32string DecodeUtf8(std::string_view Text)
+{
+    std::u32string out;
+    out.reserve(Text.size());
+    size_t i = 0;
+    while (i < Text.size()) {
+        const size_t length = SequenceLength(static_cast<uint8_t>(Text[i]));
+        const char32_t cp = length == 0 || i + length > Text.size()
+                                ? ReplacementCharacter
+                                : DecodeSequence(Text.substr(i, length));
+        out += cp;
+        i += cp == ReplacementCharacter ? 1 : length;
+    }
+    return out;
+}
 
 std::vector<uint8_t> Utf8ToCp1251(std::string_view Text)
 {
     std::vector<uint8_t> out;
     out.reserve(Text.size());
-    for (size_t i = 0; i < Text.size();) {
-        const char32_t cp = NextCodePoint(Text, i);
+    for (const char32_t cp : DecodeUtf8(Text)) {
         if (cp < 0x80) {
             out.push_back(static_cast<uint8_t>(cp));
             continue;

@@ -16,5 +16,8 @@ std::string Cp1251ToUtf8(std::span<const uint8_t> Bytes);
 
 void AppendUtf8(std::string& Out, char32_t CodePoint);
 
+// UTF-8 to code points; a byte that starts no valid sequence gives U+FFFD.
+std::u32string DecodeUtf8(std::string_view Text);
+
 // Text to Windows-1251 bytes; a character it cannot hold becomes '?'.
 std::vector<uint8_t> Utf8ToCp1251(std::string_view Text);

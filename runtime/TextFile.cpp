@@ -110,33 +110,6 @@ bool NarrowIsAscii()
            std::strcmp(codeset, "US-ASCII") == 0;
 }
 
-// Length of the UTF-8 sequence a lead byte starts, 0 for no valid lead.
-size_t SequenceLength(uint8_t Lead)
-{
-    if (Lead < 0x80) return 1;
-    if (Lead >= 0xC2 && Lead <= 0xDF) return 2;
-    if (Lead >= 0xE0 && Lead <= 0xEF) return 3;
-    if (Lead >= 0xF0 && Lead <= 0xF4) return 4;
-    return 0;
-}
-
-// The code point of a whole sequence, or ReplacementCharacter when it is
-// cut short, overlong, a surrogate or beyond U+10FFFF.
-char32_t DecodeSequence(std::string_view Bytes)
-{
-    const auto lead = static_cast<uint8_t>(Bytes[0]);
-    if (Bytes.size() == 1) return lead;
-    char32_t cp = lead & (0x7F >> Bytes.size());
-    for (char c : Bytes.substr(1)) {
-        const auto b = static_cast<uint8_t>(c);
-        if ((b & 0xC0) != 0x80) return ReplacementCharacter;
-        cp = (cp << 6) | (b & 0x3F);
-    }
-    static constexpr char32_t Least[] = {0, 0, 0x80, 0x800, 0x10000};
-    if (cp < Least[Bytes.size()] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
-        return ReplacementCharacter;
-    return cp;
-}
 
 void AppendNarrow(std::string& Out, char32_t CodePoint, std::mbstate_t& State)
 {
@@ -166,21 +139,6 @@ std::string InOutErrorMessage(int32_t Code)
     }
 }
 
-std::u32string DecodeUtf8(std::string_view Text)
-{
-    std::u32string out;
-    out.reserve(Text.size());
-    size_t i = 0;
-    while (i < Text.size()) {
-        const size_t length = SequenceLength(static_cast<uint8_t>(Text[i]));
-        const char32_t cp = length == 0 || i + length > Text.size()
-                                ? ReplacementCharacter
-                                : DecodeSequence(Text.substr(i, length));
-        out += cp;
-        i += cp == ReplacementCharacter ? 1 : length;
-    }
-    return out;
-}
 
 std::string Utf8ToNarrow(std::string_view Text)
 {

@@ -19,13 +19,12 @@
 #include <string_view>
 #include <vector>
 
+#include "runtime/CodePage.h"
+
 // "File not found" (2), "Invalid filename" (3), "Too many open files" (4),
 // "File access denied" (5), "Read beyond end of file" (100), "Disk full"
 // (101), "Invalid numeric input" (106), otherwise "I/O error <code>".
 std::string InOutErrorMessage(int32_t Code);
-
-// UTF-8 to code points; a byte that starts no valid sequence gives U+FFFD.
-std::u32string DecodeUtf8(std::string_view Text);
 
 // A program text in the narrow encoding: a character the encoding cannot
 // hold becomes '?'.
