@@ -2,12 +2,11 @@
 // handing the port's events over, and the display of errors.
 
 #include <QApplication>
-#include <QMetaObject>
 
 #include <clocale>
 
 #include "runtime/ExceptionDisplay.h"
-#include "runtime/MainThread.h"
+#include "ui/EventLoopHandOver.h"
 #include "ui/Form1.h"
 #include "ui/MessageBoxes.h"
 
@@ -16,17 +15,14 @@ int main(int argc, char* argv[])
     // Text files use the locale's narrow encoding.
     std::setlocale(LC_ALL, "");
     QApplication application(argc, argv);
-    MainThread::MakeCurrentThreadMain();
-    MainThread::SetWakeHook([] {
-        QMetaObject::invokeMethod(qApp, [] { MainThread::CheckSynchronize(); }, Qt::QueuedConnection);
-    });
+    HandOverToEventLoop();
 
     TForm1 form;
     SetExceptionDisplay([&form](const std::exception& e) { ShowErrorBox(&form, QString::fromUtf8(e.what())); });
     RunGuarded([&form] { form.FormCreate(); });
     form.show();
     const int result = application.exec();
-    MainThread::SetWakeHook(nullptr);
+    EndHandOverToEventLoop();
     SetExceptionDisplay(nullptr);
     return result;
 }

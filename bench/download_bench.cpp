@@ -30,6 +30,7 @@
 #include "SimDeviceProcess.h"
 #include "runtime/CodePage.h"
 #include "runtime/MainThread.h"
+#include "ui/EventLoopHandOver.h"
 #include "ui/Form1.h"
 #include "ui/MessageBoxes.h"
 
@@ -239,10 +240,7 @@ int main(int argc, char** argv)
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication application(argc, argv);
     std::setlocale(LC_ALL, "C.UTF-8");
-    MainThread::MakeCurrentThreadMain();
-    MainThread::SetWakeHook([] {
-        QMetaObject::invokeMethod(qApp, [] { MainThread::CheckSynchronize(); }, Qt::QueuedConnection);
-    });
+    HandOverToEventLoop();
     std::string only;
     bool slow = false, soak = false;
     for (int i = 1; i < argc; ++i) {
@@ -261,5 +259,5 @@ int main(int argc, char** argv)
     if (slow || only == "slow") Speed(1200, 1.1);
     if (only.empty() || only == "full") FullSize();
     if (only.empty() || only == "idle") Idle();
-    MainThread::SetWakeHook(nullptr);
+    EndHandOverToEventLoop();
 }

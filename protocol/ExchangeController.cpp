@@ -105,6 +105,9 @@ void TExchangeController::Timer1Timer()
     FWindow.ShowMessage(DeviceNotAnsweringMessage);
 }
 
+// A failure here goes back through the port's hand-over and ends its event
+// thread without a message; the answer time-out then reacts: the request is
+// sent again, and a line that is gone fails that write, which is shown.
 void TExchangeController::ComPort1RxChar(int32_t /*Count*/)
 {
     ReadArrived(MaxReadsPerNotification);
@@ -112,15 +115,31 @@ void TExchangeController::ComPort1RxChar(int32_t /*Count*/)
 
 void TExchangeController::SilenceTimerTimer()
 {
-    // Bytes whose notification has not been handled yet break the silence.
-    const auto before = FAssembler.Bytes().size();
-    ReadArrived(MaxReadsPerNotification);
-    if (FAssembler.Bytes().size() != before) return;
+    OnTheLine([this] {
+        // Bytes whose notification has not been handled yet break the silence.
+        const auto before = FAssembler.Bytes().size();
+        ReadArrived(MaxReadsPerNotification);
+        if (FAssembler.Bytes().size() != before) return;
 
-    if (FAssembler.State() == TAnswerAssembler::TState::asVerifiesSoFar)
-        ActOnAnswer(FAssembler.TakeAnswer());
-    else
-        FAssembler.Drop();
+        if (FAssembler.State() == TAnswerAssembler::TState::asVerifiesSoFar)
+            ActOnAnswer(FAssembler.TakeAnswer());
+        else
+            FAssembler.Drop();
+    });
+}
+
+// A read or write that fails on the line (an adapter pulled out) ends the
+// download; the error goes on to be shown.
+template <typename F>
+void TExchangeController::OnTheLine(F&& Step)
+{
+    try {
+        Step();
+    } catch (...) {
+        ForgetExchange();
+        if (FDownloading) StopDownload();
+        throw;
+    }
 }
 
 void TExchangeController::AnswerTimerTimer()
@@ -130,16 +149,10 @@ void TExchangeController::AnswerTimerTimer()
         // record: what has arrived so far goes, and one more answer is owed.
         FAssembler.Drop();
         FWindow.StopTimer(TExchangeTimer::etSilence);
-        try {
+        OnTheLine([this] {
             FPort.ClearBuffer(true, false);
             SendRecordRequest(FPort, *FAwaited);
-        } catch (...) {
-            // The line itself failed (an adapter pulled out): the download
-            // ends, and the error is shown.
-            ForgetExchange();
-            StopDownload();
-            throw;
-        }
+        });
         return;
     }
 

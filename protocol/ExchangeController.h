@@ -62,6 +62,8 @@ private:
         int Copies = 0; // how many times it went out
     };
 
+    template <typename F>
+    void OnTheLine(F&& Step);
     void ReadArrived(int MaxReads);
     void ProcessAssembled();
     void ActOnAnswer(std::span<const uint8_t> Answer);

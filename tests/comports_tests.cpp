@@ -6,10 +6,9 @@
 
 namespace fs = std::filesystem;
 
-namespace filetests {
+#include "FileTestHelpers.h"
 
-fs::path MakeTempDir();
-void WriteBytes(const fs::path& File, std::string_view Bytes);
+namespace filetests {
 
 // Adds a tty to a sysfs tree under SysRoot as the kernel lays it out:
 // class/tty/<Name> links to the tty's folder, whose "device" links to the

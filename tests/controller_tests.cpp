@@ -626,4 +626,18 @@ TEST_F(FailingLine, AFailingResendEndsTheDownloadAndReportsTheError)
     EXPECT_FALSE(window.TimerRunning(TTimer::etAnswer));
 }
 
+TEST_F(FailingLine, AFailingReadEndsTheDownloadAndReportsTheError)
+{
+    Connect(10);
+    c.StartClick();
+    const Bytes answer = RecordAnswer(1, "event 9");
+    DeviceSends(Bytes(answer.begin(), answer.begin() + 5));
+    port.IsOpen = false;
+    EXPECT_THROW(Silence(), Exception);
+    EXPECT_TRUE(window.Enabled(TCtl::Start));
+    EXPECT_FALSE(window.Enabled(TCtl::Stop));
+    EXPECT_FALSE(window.TimerRunning(TTimer::etAnswer));
+    EXPECT_FALSE(window.TimerRunning(TTimer::etSilence));
+}
+
 } // namespace

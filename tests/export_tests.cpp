@@ -10,12 +10,7 @@
 
 namespace fs = std::filesystem;
 
-namespace filetests {
-fs::path MakeTempDir();
-std::string ReadBytes(const fs::path& File);
-std::string Describe(const EInOutError& Error);
-std::string RunAsNobody(const std::function<std::string()>& Step);
-} // namespace filetests
+#include "FileTestHelpers.h"
 
 using namespace filetests;
 

@@ -19,6 +19,8 @@ namespace fs = std::filesystem;
 using textfile_detail::TFileHandle;
 
 // Helpers shared by the file tests.
+#include "FileTestHelpers.h"
+
 namespace filetests {
 
 fs::path MakeTempDir()

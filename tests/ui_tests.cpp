@@ -28,6 +28,7 @@
 #include "SimDeviceProcess.h"
 #include "runtime/ExceptionDisplay.h"
 #include "runtime/MainThread.h"
+#include "ui/EventLoopHandOver.h"
 #include "ui/Form1.h"
 #include "ui/MessageBoxes.h"
 
@@ -432,9 +433,10 @@ TEST_F(Window, UnpluggedDeviceEndsInAMessageAndReconnectWorksOnceItIsBack)
     CreateForm();
     ConnectAndIdentify();
     Click(form->Start);
-    ASSERT_TRUE(WaitFor([&] { return !boxes->Boxes.empty(); }, 15000));
-    EXPECT_EQ(boxes->Boxes[0].Icon, QMessageBox::Critical);
-    EXPECT_FALSE(Downloading());
+    // The line's failure is shown (a read or a write that fails) and the
+    // download ends.
+    ASSERT_TRUE(WaitFor([&] { return !boxes->Boxes.empty() && !Downloading(); }, 15000));
+    EXPECT_EQ(boxes->Boxes[0].Icon, QMessageBox::Critical) << boxes->Boxes[0].Text.toStdString();
     Click(form->Disconnect);
     ASSERT_FALSE(device->NextLine(5000).empty()); // the device is back
     ConnectAndIdentify();
@@ -449,12 +451,9 @@ int main(int argc, char** argv)
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication application(argc, argv);
     std::setlocale(LC_ALL, "C.UTF-8");
-    MainThread::MakeCurrentThreadMain();
-    MainThread::SetWakeHook([] {
-        QMetaObject::invokeMethod(qApp, [] { MainThread::CheckSynchronize(); }, Qt::QueuedConnection);
-    });
+    HandOverToEventLoop();
     testing::InitGoogleTest(&argc, argv);
     const int result = RUN_ALL_TESTS();
-    MainThread::SetWakeHook(nullptr);
+    EndHandOverToEventLoop();
     return result;
 }

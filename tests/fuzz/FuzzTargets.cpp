@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "FakeConnectionControls.h"
 #include "FakeExchange.h"
 #include "protocol/ExchangeController.h"
 #include "protocol/Frames.h"
@@ -122,32 +123,6 @@ void FuzzAnswers(const uint8_t* Data, size_t Size)
 
 namespace {
 
-class TFuzzControls : public IConnectionControls {
-public:
-    std::vector<std::string> Com;
-    int32_t ComIndex = -1;
-    std::vector<std::string> Speed = {"1200", "2400", "4800", "9600", "19200", "38400", "57600", "115200"};
-    int32_t SpeedIndex = -1;
-    std::string Adder;
-
-    std::vector<std::string> ComItems() const override { return Com; }
-    void SetComItems(const std::vector<std::string>& Items) override
-    {
-        Com = Items;
-        ComIndex = -1;
-    }
-    void SetComIndex(int32_t Index) override { ComIndex = Index; }
-    std::string ComText() const override { return ComIndex < 0 ? "" : Com.at(static_cast<size_t>(ComIndex)); }
-    std::vector<std::string> SpeedItems() const override { return Speed; }
-    void SetSpeedIndex(int32_t Index) override { SpeedIndex = Index; }
-    std::string SpeedText() const override
-    {
-        return SpeedIndex < 0 ? "" : Speed.at(static_cast<size_t>(SpeedIndex));
-    }
-    std::string AdderText() const override { return Adder; }
-    void SetAdderText(const std::string& Text) override { Adder = Text; }
-};
-
 // One working directory for the whole run, with an empty port list.
 const std::filesystem::path& WorkDir()
 {
@@ -171,7 +146,7 @@ void FuzzSettingsFile(const uint8_t* Data, size_t Size)
         std::ofstream(dir / "Settings.txt", std::ios::binary | std::ios::trunc)
             .write(reinterpret_cast<const char*>(Data), static_cast<std::streamsize>(Size));
     }
-    TFuzzControls controls;
+    FakeControls controls;
     try {
         ReadConnectionSettings(controls, dir / "sys", dir / "dev");
         Check(controls.ComIndex >= -1 && controls.ComIndex < static_cast<int32_t>(controls.Com.size()),
