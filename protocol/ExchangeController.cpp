@@ -105,12 +105,19 @@ void TExchangeController::Timer1Timer()
     FWindow.ShowMessage(DeviceNotAnsweringMessage);
 }
 
-// A failure here goes back through the port's hand-over and ends its event
-// thread without a message; the answer time-out then reacts: the request is
-// sent again, and a line that is gone fails that write, which is shown.
+// A failure here goes back through the port's hand-over, which ends the
+// port's event thread without a word. So that the download does not stall
+// silently, it ends here and its error box is posted for after the hand-over.
 void TExchangeController::ComPort1RxChar(int32_t /*Count*/)
 {
-    ReadArrived(MaxReadsPerNotification);
+    try {
+        ReadArrived(MaxReadsPerNotification);
+    } catch (const std::exception& e) {
+        ForgetExchange();
+        if (FDownloading) StopDownload();
+        FWindow.PostError(e.what());
+        throw;
+    }
 }
 
 void TExchangeController::SilenceTimerTimer()

@@ -71,6 +71,9 @@ public:
     // A modal box with no icon and one OK button, captioned with the
     // application's title; returns when the operator has closed it.
     virtual void ShowMessage(const std::string& Text) = 0;
+    // The error box of a failure that cannot be raised where it happened,
+    // shown once the current event is done.
+    virtual void PostError(const std::string& Message) = 0;
 
     // Stores the selected port, the selected speed and the address text.
     virtual void WriteConnectionSettings() = 0;

@@ -46,6 +46,7 @@ void TFakePort::Close()
 int32_t TFakePort::Write(std::span<const uint8_t> Buffer)
 {
     if (!IsOpen) throw Exception("Port Not Open");
+    if (FailWrites) throw Exception("WriteFile function failed (Error: 5)");
     Written.emplace_back(Buffer.begin(), Buffer.end());
     Log.push_back("Write " + HexBytes(Buffer));
     return static_cast<int32_t>(Buffer.size());

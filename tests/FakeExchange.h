@@ -34,6 +34,7 @@ public:
     TBaudRate BaudRate = TBaudRate::br9600;
     bool IsOpen = false;
     std::string OpenError; // when set, Open raises it
+    bool FailWrites = false; // the line is gone: writes fail
     std::vector<Bytes> Written;
     std::deque<uint8_t> Input;
     std::vector<std::string> Log;
@@ -59,6 +60,7 @@ public:
     void StartTimer(TExchangeTimer Timer, std::chrono::microseconds Interval) override;
     void StopTimer(TExchangeTimer Timer) override;
     void ShowMessage(const std::string& Text) override;
+    void PostError(const std::string& Message) override { Errors.push_back(Message); }
     void WriteConnectionSettings() override;
 
     bool Enabled(TWindowControl Control) const { return EnabledState.at(Control); }
@@ -78,5 +80,6 @@ public:
     int Timer1Starts = 0; // fresh 2500 ms countdowns
     std::map<TExchangeTimer, std::chrono::microseconds> Timers;
     std::vector<std::string> Messages;
+    std::vector<std::string> Errors; // error boxes posted for later
     std::vector<std::string> SettingsWritten; // "port|speed|address" per write
 };

@@ -626,6 +626,22 @@ TEST_F(FailingLine, AFailingResendEndsTheDownloadAndReportsTheError)
     EXPECT_FALSE(window.TimerRunning(TTimer::etAnswer));
 }
 
+TEST_F(FailingLine, AFailingWriteInTheReceiveNotificationIsReportedAndEndsTheDownload)
+{
+    // A failure inside the notification goes back to the port's hand-over,
+    // so its box is posted for later.
+    Connect(10);
+    c.StartClick();
+    const Bytes full = RecordAnswer(1, std::string(250, 'x'));
+    port.Arrive(full);
+    port.FailWrites = true;
+    EXPECT_THROW(c.ComPort1RxChar(255), Exception);
+    EXPECT_EQ(window.Errors, std::vector<std::string>{"WriteFile function failed (Error: 5)"});
+    EXPECT_TRUE(window.Enabled(TCtl::Start));
+    EXPECT_FALSE(window.Enabled(TCtl::Stop));
+    EXPECT_FALSE(window.TimerRunning(TTimer::etAnswer));
+}
+
 TEST_F(FailingLine, AFailingReadEndsTheDownloadAndReportsTheError)
 {
     Connect(10);

@@ -11,6 +11,7 @@
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QTableView>
 #include <QTest>
 #include <QTimer>
 
@@ -223,6 +224,11 @@ TEST_F(Window, EnterAndEscClickNothing)
     }
     QTest::qWait(50);
     EXPECT_TRUE(form->Connect->isEnabled());
+    // Tab leaves the grid for Save.
+    form->activateWindow();
+    form->Arch->setFocus();
+    QTest::keyClick(form->Arch, Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget(), form->Save);
     EXPECT_FALSE(form->ComPort1.Connected());
     EXPECT_EQ(fs::file_size("Settings.txt"), Port().size() + 13); // not rewritten by a connect
 }

@@ -14,6 +14,8 @@
 #include <QTableView>
 #include <QTimer>
 
+#include <limits>
+
 #include "runtime/Exceptions.h"
 #include "ui/MessageBoxes.h"
 
@@ -44,6 +46,7 @@ QLineEdit* MakeEdit(QWidget* Parent, int Left, int Top, int Width)
 {
     auto* edit = new QLineEdit(Parent);
     edit->setGeometry(Left, Top, Width, 21);
+    edit->setMaxLength(std::numeric_limits<int>::max()); // any text of any length
     return edit;
 }
 
@@ -154,6 +157,7 @@ void TForm1::BuildControls()
     Arch->setSelectionBehavior(QAbstractItemView::SelectItems);
     Arch->setShowGrid(true);
     Arch->setWordWrap(false);
+    Arch->setTabKeyNavigation(false); // Tab goes on to Save
     Arch->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     Arch->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     Arch->verticalHeader()->hide();
@@ -369,6 +373,11 @@ void TForm1::StopTimer(TExchangeTimer Timer)
 void TForm1::ShowMessage(const std::string& Text)
 {
     ShowMessageBox(this, Q(Text));
+}
+
+void TForm1::PostError(const std::string& Message)
+{
+    QMetaObject::invokeMethod(this, [this, text = Q(Message)] { ShowErrorBox(this, text); }, Qt::QueuedConnection);
 }
 
 void TForm1::WriteConnectionSettings()

@@ -108,6 +108,7 @@ public:
     void StartTimer(TExchangeTimer Timer, std::chrono::microseconds Interval) override;
     void StopTimer(TExchangeTimer Timer) override;
     void ShowMessage(const std::string& Text) override;
+    void PostError(const std::string& Message) override;
     void WriteConnectionSettings() override;
 
     // IConnectionControls
