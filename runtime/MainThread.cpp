@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "runtime/ExceptionDisplay.h"
+#include "runtime/Exceptions.h"
 
 namespace MainThread {
 
@@ -146,6 +147,8 @@ bool CheckSynchronize(std::chrono::milliseconds Wait)
                 request->Call();
             } catch (const std::exception& e) {
                 ShowException(e);
+            } catch (...) {
+                ShowException(Exception("Unknown exception"));
             }
             continue;
         }

@@ -1,5 +1,6 @@
 #include "serial/ComThread.h"
 
+#include <cerrno>
 #include <future>
 #include <system_error>
 
@@ -42,7 +43,10 @@ TComThread::TComThread(TCustomComPort& AComPort) : FComPort(AComPort)
     auto started = prioritySet.get_future();
     try {
         FThread = std::thread([this, priority, &prioritySet] {
-            const int error = priority == TThreadPriority::tpNormal ? 0 : SetCurrentThreadNice(NiceOf(priority));
+            int error = priority == TThreadPriority::tpNormal ? 0 : SetCurrentThreadNice(NiceOf(priority));
+            // Raising the priority takes rights an operator seldom has; the
+            // thread then runs at the normal one rather than not at all.
+            if (error == EPERM || error == EACCES) error = 0;
             prioritySet.set_value(error);
             if (error == 0) Execute();
             FFinished.store(true);

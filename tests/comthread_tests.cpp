@@ -328,3 +328,52 @@ TEST(ComEvents, MaskAndSetAreInverses)
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(EventThread, ApplyingSettingsDoesNotAnnounceUnreadBytesAgain)
+{
+    port.OnRxChar = [this](TObject&, int32_t Count) { counts.push_back(Count); }; // reads nothing
+    port.Open();
+    PumpFor(50ms);
+    line.DeviceWrite({1});
+    ASSERT_TRUE(PumpUntil([&] { return !counts.empty(); }));
+    port.SetBaudRate(TBaudRate::br57600);
+    port.Parity().SetBits(TParityBits::prEven); // a pseudo-terminal keeps no parity, and says nothing
+    PumpFor(100ms);
+    EXPECT_EQ(counts, std::vector<int32_t>{1});
+}
+
+TEST_F(EventThread, OutputIsReportedEmptyOnlyAfterAWrite)
+{
+    int empty = 0;
+    port.OnTxEmpty = [&](TObject&) { ++empty; };
+    port.Open();
+    PumpFor(100ms);
+    EXPECT_EQ(empty, 0);
+    const uint8_t request[4] = {1, 0x11, 0xC0, 0x2C};
+    port.Write(request, 4);
+    line.DeviceRead(4);
+    EXPECT_TRUE(PumpUntil([&] { return empty > 0; }));
+}
+
+TEST(ComPortLine, ReadFailsOnceTheDeviceIsGone)
+{
+    TPtyLine line;
+    TComPort port(nullptr);
+    port.SetPort(line.Path());
+    port.SetEvents({});
+    port.Timeouts().SetReadInterval(0);
+    port.Timeouts().SetReadTotalConstant(3000); // would wait three seconds for the bytes
+    port.Open();
+    line.Unplug();
+    uint8_t buffer[10];
+    try {
+        port.Read(buffer, 10);
+        FAIL() << "a read on a line that is gone returned";
+    } catch (const EComPort& e) {
+        EXPECT_EQ(e.Code(), 3);
+    }
+}
+
+} // namespace

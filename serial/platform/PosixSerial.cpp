@@ -20,6 +20,8 @@
 #include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -72,6 +74,13 @@ int MapOpenError(int Error)
     }
 }
 
+// Time-outs beyond about 24 days wait as long as that; the products of
+// 32-bit settings and byte counts cannot overflow the clock then.
+uint64_t ClampMs(uint64_t Ms)
+{
+    return std::min<uint64_t>(Ms, 0x7FFFFFFF);
+}
+
 uint64_t ReadCounter(int Fd)
 {
     uint64_t value = 0;
@@ -115,6 +124,7 @@ public:
     ~TPosixDevice() override;
 
     uintptr_t Handle() const override { return static_cast<uintptr_t>(FFd.Get()); }
+    void SetPseudoTerminal(bool Value) { FPseudoTerminal = Value; }
     int SetupComm(int32_t InQueue, int32_t OutQueue) override;
     int SetCommState(const TLineSettings& Settings) override;
     int SetCommTimeouts(const TCommTimeouts& Timeouts) override;
@@ -129,6 +139,7 @@ public:
 
 private:
     int ReadMore(TTransfer& Transfer);
+    bool HungUp() const;
     int WriteMore(TTransfer& Transfer);
     size_t DropNuls(std::span<uint8_t> Bytes) const;
     int WaitForTransfer(TTransfer& Transfer, int TimeoutMs);
@@ -147,7 +158,13 @@ private:
     std::atomic<uint32_t> FMask{0};
     TCommTimeouts FTimeouts{};
     bool FDiscardNull = false;
-    int32_t FInQueue = 0;
+    std::atomic<int32_t> FInQueue{0};
+    // Set when settings were applied while bytes sat unread: the kernel then
+    // wakes the line's readers once more, which is no arrival.
+    std::atomic<int> FUnreadAtSettings{-1};
+    // Something was written since the output was last reported empty.
+    std::atomic<bool> FWrote{false};
+    bool FPseudoTerminal = false;
     serial_icounter_struct FCounters{};
     bool FHaveCounters = false;
 
@@ -211,7 +228,11 @@ int TPosixDevice::SetCommState(const TLineSettings& s)
     // A custom speed goes in after the record; until then the line holds a
     // standard one, since the record cannot carry any other.
     ::cfsetspeed(&t, standard != B0 ? standard : B38400);
-    if (::tcsetattr(FFd.Get(), TCSANOW, &t) != 0) return errno;
+    int waiting = 0;
+    if (::ioctl(FFd.Get(), TIOCINQ, &waiting) == 0 && waiting > 0) FUnreadAtSettings.store(waiting);
+    // A pseudo-terminal keeps 8 data bits and no parity whatever it is told,
+    // and the C library reports that as a refusal; it has no line to frame.
+    if (::tcsetattr(FFd.Get(), TCSANOW, &t) != 0 && !(FPseudoTerminal && errno == EINVAL)) return errno;
     if (standard == B0) {
         if (const int error = SetCustomSpeed(FFd.Get(), s.BaudRate)) return error;
     }
@@ -254,10 +275,32 @@ int TPosixDevice::ReadMore(TTransfer& t)
 {
     const auto rest = t.ReadInto.subspan(t.Done);
     if (rest.empty()) return 0;
+    if (FDiscardNull) {
+        // Bytes past those returned stay untouched: read aside, then keep
+        // all but the NULs.
+        std::vector<uint8_t> bytes(rest.size());
+        const ssize_t n = ::read(FFd.Get(), bytes.data(), bytes.size());
+        if (n < 0) return (errno == EAGAIN || errno == EINTR) ? 0 : errno;
+        if (n == 0) return HungUp() ? EIO : 0;
+        const auto kept = std::span(bytes).first(DropNuls(std::span(bytes).first(static_cast<size_t>(n))));
+        std::copy(kept.begin(), kept.end(), rest.begin());
+        t.Done += kept.size();
+        FUnreadAtSettings.store(-1); // the count it was taken at is gone
+        return 0;
+    }
     const ssize_t n = ::read(FFd.Get(), rest.data(), rest.size());
     if (n < 0) return (errno == EAGAIN || errno == EINTR) ? 0 : errno;
-    t.Done += DropNuls(rest.first(static_cast<size_t>(n)));
+    if (n == 0) return HungUp() ? EIO : 0;
+    t.Done += static_cast<size_t>(n);
+    FUnreadAtSettings.store(-1); // the count it was taken at is gone
     return 0;
+}
+
+// A read of 0 bytes means no data, or that the other side has gone.
+bool TPosixDevice::HungUp() const
+{
+    pollfd p{FFd.Get(), POLLIN, 0};
+    return ::poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL));
 }
 
 int TPosixDevice::WriteMore(TTransfer& t)
@@ -267,6 +310,7 @@ int TPosixDevice::WriteMore(TTransfer& t)
     const ssize_t n = ::write(FFd.Get(), rest.data(), rest.size());
     if (n < 0) return (errno == EAGAIN || errno == EINTR) ? 0 : errno;
     t.Done += static_cast<size_t>(n);
+    if (n > 0) FWrote.store(true);
     return 0;
 }
 
@@ -281,8 +325,8 @@ int TPosixDevice::StartWrite(TTransfer& t, std::span<const uint8_t> Data)
     if (const int error = WriteMore(t)) return t.Error = error;
     if (t.Done == Data.size()) return 0;
 
-    const uint64_t limit = uint64_t{FTimeouts.WriteTotalTimeoutMultiplier} * Data.size() +
-                           FTimeouts.WriteTotalTimeoutConstant;
+    const uint64_t limit = ClampMs(uint64_t{FTimeouts.WriteTotalTimeoutMultiplier} * Data.size() +
+                                   FTimeouts.WriteTotalTimeoutConstant);
     t.HasDeadline = limit != 0;
     t.Deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limit);
     t.Pending = true;
@@ -307,9 +351,9 @@ int TPosixDevice::StartRead(TTransfer& t, std::span<uint8_t> Buffer)
                                to.ReadTotalTimeoutConstant != MaxDword;
     if (returnAtOnce || t.Done == Buffer.size() || (firstByteEnds && t.Done > 0)) return 0;
 
-    const uint64_t limit = firstByteEnds ? uint64_t{to.ReadTotalTimeoutConstant}
-                                         : uint64_t{to.ReadTotalTimeoutMultiplier} * Buffer.size() +
-                                               to.ReadTotalTimeoutConstant;
+    const uint64_t limit = ClampMs(firstByteEnds ? uint64_t{to.ReadTotalTimeoutConstant}
+                                                 : uint64_t{to.ReadTotalTimeoutMultiplier} * Buffer.size() +
+                                                       to.ReadTotalTimeoutConstant);
     t.HasDeadline = limit != 0;
     t.Deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limit);
     t.Pending = true;
@@ -324,6 +368,8 @@ int TPosixDevice::WaitForTransfer(TTransfer& t, int TimeoutMs)
     const int n = ::poll(fds, t.Signal >= 0 ? 2 : 1, TimeoutMs);
     if (n < 0 && errno != EINTR) return errno;
     if (FAbortGeneration.load() != t.AbortGeneration) return ECANCELED;
+    // The device went away: no transfer can make progress any more.
+    if (n > 0 && (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL))) return EIO;
     return 0;
 }
 
@@ -349,7 +395,7 @@ int TPosixDevice::FinishTransfer(TTransfer& t, uint32_t& Moved)
             int timeoutMs = -1;
             if (until != std::chrono::steady_clock::time_point::max())
                 timeoutMs = static_cast<int>(
-                    std::chrono::ceil<std::chrono::milliseconds>(until - now).count());
+                    ClampMs(static_cast<uint64_t>(std::chrono::ceil<std::chrono::milliseconds>(until - now).count())));
             if ((t.Error = WaitForTransfer(t, timeoutMs)) != 0) break;
             const size_t before = t.Done;
             t.Error = t.IsWrite ? WriteMore(t) : ReadMore(t);
@@ -462,16 +508,22 @@ int TPosixDevice::WaitCommEvent(uint32_t& Mask, const TStopSignal& Stop, bool& S
                 // The device is gone (a closed pseudo-terminal master, a
                 // removed adapter): the wait fails.
                 if (what & (EPOLLHUP | EPOLLERR)) return EIO;
-                if (what & EPOLLIN) {
+                int waiting = 0;
+                const int unreadAtSettings = FUnreadAtSettings.exchange(-1);
+                const bool onlySettings = unreadAtSettings >= 0 && ::ioctl(FFd.Get(), TIOCINQ, &waiting) == 0 &&
+                                          waiting <= unreadAtSettings;
+                if ((what & EPOLLIN) && !onlySettings) {
                     found |= EV_RXCHAR;
-                    int waiting = 0;
-                    if (FInQueue > 0 && ::ioctl(FFd.Get(), TIOCINQ, &waiting) == 0 &&
-                        int64_t{waiting} * 10 >= int64_t{FInQueue} * 8)
+                    const int32_t queue = FInQueue.load();
+                    if (queue > 0 && ::ioctl(FFd.Get(), TIOCINQ, &waiting) == 0 &&
+                        int64_t{waiting} * 10 >= int64_t{queue} * 8)
                         found |= EV_RX80FULL;
                 }
             } else if (fd == FOutputFd.Get()) {
                 int unsent = 0;
-                if ((what & EPOLLOUT) && (::ioctl(FFd.Get(), TIOCOUTQ, &unsent) != 0 || unsent == 0))
+                // Only after a write: the output was empty all along otherwise.
+                if ((what & EPOLLOUT) && (::ioctl(FFd.Get(), TIOCOUTQ, &unsent) != 0 || unsent == 0) &&
+                    FWrote.exchange(false))
                     found |= EV_TXEMPTY;
             } else if (fd == FMaskChanged.Get()) {
                 ReadCounter(fd);
@@ -563,7 +615,12 @@ int TPosixPlatform::OpenDevice(const std::string& Name, std::unique_ptr<TDevice>
     ::ioctl(fd.Get(), TIOCEXCL);
     t.c_cflag &= ~HUPCL;
     ::tcsetattr(fd.Get(), TCSANOW, &t);
-    Device = std::make_unique<TPosixDevice>(std::move(fd));
+    auto device = std::make_unique<TPosixDevice>(std::move(fd));
+    struct stat st {};
+    // The slaves of the system's pseudo-terminals have majors 136..143.
+    device->SetPseudoTerminal(::fstat(static_cast<int>(device->Handle()), &st) == 0 && major(st.st_rdev) >= 136 &&
+                              major(st.st_rdev) <= 143);
+    Device = std::move(device);
     return 0;
 }
 

@@ -25,7 +25,8 @@ int LineSettingsToTermios(const TLineSettings& s, termios& t)
     ::cfmakeraw(&t);
     t.c_cflag |= CLOCAL | CREAD;
     t.c_cflag &= ~(HUPCL | CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);
-    t.c_iflag &= ~(INPCK | IXON | IXOFF | IXANY);
+    // Nothing a previous program left behind survives.
+    t.c_iflag &= ~(INPCK | IXON | IXOFF | IXANY | IGNPAR | PARMRK | IGNBRK | IUCLC | IMAXBEL);
     t.c_cc[VMIN] = 0;
     t.c_cc[VTIME] = 0;
 
