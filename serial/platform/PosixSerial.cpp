@@ -138,6 +138,7 @@ public:
     int WaitCommEvent(uint32_t& Mask, const TStopSignal& Stop, bool& Stopped) override;
 
 private:
+    void BeginTransfer(TTransfer& Transfer, bool IsWrite);
     int ReadMore(TTransfer& Transfer);
     bool HungUp() const;
     int WriteMore(TTransfer& Transfer);
@@ -314,14 +315,19 @@ int TPosixDevice::WriteMore(TTransfer& t)
     return 0;
 }
 
-int TPosixDevice::StartWrite(TTransfer& t, std::span<const uint8_t> Data)
+void TPosixDevice::BeginTransfer(TTransfer& t, bool IsWrite)
 {
-    t.IsWrite = true;
-    t.WriteFrom = Data;
+    t.IsWrite = IsWrite;
     t.Done = 0;
     t.Error = 0;
     t.Pending = false;
     t.AbortGeneration = FAbortGeneration.load();
+}
+
+int TPosixDevice::StartWrite(TTransfer& t, std::span<const uint8_t> Data)
+{
+    BeginTransfer(t, true);
+    t.WriteFrom = Data;
     if (const int error = WriteMore(t)) return t.Error = error;
     if (t.Done == Data.size()) return 0;
 
@@ -335,12 +341,8 @@ int TPosixDevice::StartWrite(TTransfer& t, std::span<const uint8_t> Data)
 
 int TPosixDevice::StartRead(TTransfer& t, std::span<uint8_t> Buffer)
 {
-    t.IsWrite = false;
+    BeginTransfer(t, false);
     t.ReadInto = Buffer;
-    t.Done = 0;
-    t.Error = 0;
-    t.Pending = false;
-    t.AbortGeneration = FAbortGeneration.load();
     if (const int error = ReadMore(t)) return t.Error = error;
 
     const TCommTimeouts& to = FTimeouts;
