@@ -49,24 +49,7 @@ public:
     }
 };
 
-class ExportTest : public testing::Test {
-protected:
-    void SetUp() override
-    {
-        ASSERT_NE(std::setlocale(LC_CTYPE, "C.UTF-8"), nullptr);
-        Previous = fs::current_path();
-        Dir = MakeTempDir();
-        fs::current_path(Dir);
-    }
-    void TearDown() override
-    {
-        fs::current_path(Previous);
-        fs::remove_all(Dir);
-        std::setlocale(LC_CTYPE, "C");
-    }
-
-    fs::path Previous, Dir;
-};
+class ExportTest : public TWorkingDirTest {};
 
 TEST_F(ExportTest, BeforeAnyDeviceThreeLinesUnderTheBareName)
 {

@@ -23,27 +23,18 @@ namespace {
 
 // Each test works in a fresh working directory with a sysfs tree of two
 // ports, /dev/ttyS0 and /dev/ttyUSB0.
-class SettingsTest : public testing::Test {
+class SettingsTest : public TWorkingDirTest {
 protected:
     void SetUp() override
     {
-        ASSERT_NE(std::setlocale(LC_CTYPE, "C.UTF-8"), nullptr);
-        Previous = fs::current_path();
-        Dir = MakeTempDir();
-        fs::current_path(Dir);
+        TWorkingDirTest::SetUp();
         Sys = Dir / "sys";
         AddTty(Sys, "ttyUSB0", "ftdi_sio", nullptr);
         AddTty(Sys, "ttyS0", "serial8250", "4");
     }
-    void TearDown() override
-    {
-        fs::current_path(Previous);
-        fs::remove_all(Dir);
-        std::setlocale(LC_CTYPE, "C");
-    }
     void Read(FakeControls& Window) { ReadConnectionSettings(Window, Sys); }
 
-    fs::path Previous, Dir, Sys;
+    fs::path Sys;
 };
 
 TEST_F(SettingsTest, NoFileCreatesAnEmptyOneAndSelectsTheDefaults)
