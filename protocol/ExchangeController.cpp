@@ -123,10 +123,9 @@ void TExchangeController::ComPort1RxChar(int32_t /*Count*/)
 void TExchangeController::SilenceTimerTimer()
 {
     OnTheLine([this] {
-        // Bytes whose notification has not been handled yet break the silence.
-        const auto before = FAssembler.Bytes().size();
-        ReadArrived(MaxReadsPerNotification);
-        if (FAssembler.Bytes().size() != before) return;
+        // Bytes whose notification has not been handled yet break the
+        // silence, however many of them a complete answer took off the front.
+        if (ReadArrived(MaxReadsPerNotification) > 0) return;
 
         if (FAssembler.State() == TAnswerAssembler::TState::asVerifiesSoFar)
             ActOnAnswer(FAssembler.TakeAnswer());
@@ -171,12 +170,15 @@ void TExchangeController::AnswerTimerTimer()
         FWindow.ShowMessage(DeviceNotAnsweringMessage);
         return;
     }
-    SendQueuedRequestIfLineFree();
+    OnTheLine([this] { SendQueuedRequestIfLineFree(); });
 }
 
+// Only a running download asks for records: after Stop, or after a Start
+// that failed before the download began, an answer still on its way ends
+// it here whatever NextIndex holds.
 void TExchangeController::RequestNextRecord(IExchangePort& Port)
 {
-    if (NextIndex > LowerBound) {
+    if (FDownloading && NextIndex > LowerBound) {
         const TRecordRequest request{NextIndex, Wrap32(int64_t{RowCounter} + 1), 0};
         if (FOwedAnswers > 0)
             FQueued = request;
@@ -189,16 +191,19 @@ void TExchangeController::RequestNextRecord(IExchangePort& Port)
     }
 }
 
-void TExchangeController::ReadArrived(int MaxReads)
+size_t TExchangeController::ReadArrived(int MaxReads)
 {
+    size_t total = 0;
     for (int reads = 0; reads < MaxReads; ++reads) {
         const auto space = FAssembler.FreeSpace();
         const int32_t count = FPort.Read(space);
-        if (count <= 0) return;
+        if (count <= 0) break;
+        total += static_cast<size_t>(count);
         FAssembler.Commit(static_cast<size_t>(count));
         ProcessAssembled();
-        if (static_cast<size_t>(count) < space.size()) return;
+        if (static_cast<size_t>(count) < space.size()) break;
     }
+    return total;
 }
 
 void TExchangeController::ProcessAssembled()
@@ -266,8 +271,10 @@ void TExchangeController::RecordAnswer(std::span<const uint8_t> Answer)
     FWindow.SetCell(0, request->Row, IntToStr(request->Row));
     FWindow.SetCell(1, request->Row, Frames::RecordText(Answer));
     FWindow.SetRowCount(FWindow.RowCount() + 1);
-    FWindow.SetProgressPosition(FWindow.ProgressPosition() + 1);
-    if (NextIndex < 0) {
+    FWindow.SetProgressPosition(Wrap32(int64_t{FWindow.ProgressPosition()} + 1));
+    // A stopped download ends as its NextIndex below LowerBound says, also
+    // when LowerBound - 1 wrapped around to the top.
+    if (NextIndex < 0 || (!FDownloading && LowerBound <= 0)) {
         EndDownload();
         FWindow.SetProgressPosition(FWindow.ProgressMax());
     } else {

@@ -8,9 +8,13 @@
 //
 // Answers are assembled from what the line delivers and acted on only when
 // whole and when their checksum holds. A record answer is taken only while a
-// record request is awaiting one; a request left unanswered is sent again,
-// and no new request goes out while an answer to an earlier copy may still
-// come, so a late answer can never be taken for the next record.
+// record request is awaiting one, and only a running download sends record
+// requests. A request left unanswered is sent again; the next request then
+// waits until every copy has been answered or the line has brought no answer
+// for one more answer time-out. Answers carry no record index, so that is as
+// far as a late answer can be told apart: one that comes within an answer
+// time-out of the last copy sent (two of the first) is never taken for the
+// next record; one that comes later still may be.
 
 #include <chrono>
 #include <cstdint>
@@ -64,7 +68,8 @@ private:
 
     template <typename F>
     void OnTheLine(F&& Step);
-    void ReadArrived(int MaxReads);
+    // Returns the number of bytes read.
+    size_t ReadArrived(int MaxReads);
     void ProcessAssembled();
     void ActOnAnswer(std::span<const uint8_t> Answer);
     void RecordAnswer(std::span<const uint8_t> Answer);

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -477,6 +478,24 @@ TEST_F(Controller, SilenceIsNotJudgedWhileBytesWaitUnread)
     EXPECT_EQ(window.Cell(1, 1), "event 2");
 }
 
+// A read that brings as many bytes as the complete answer it finishes takes
+// off the front leaves the buffer as long as before: that is no silence.
+TEST_F(Controller, SilenceTimerCountsTheBytesItReadsNotTheBufferLength)
+{
+    c.ConnectClick();
+    DeviceAnswers(IdentifyAnswer(1, "V2"));
+    const Bytes serial = SerialNumberAnswer(1, 77);
+    const Bytes count = RecordCountAnswer(1, 12);
+    DeviceSends(Bytes(serial.begin(), serial.begin() + 4));
+    // The rest of the serial number and the start of the record count,
+    // before their notification is handled.
+    port.Arrive(Concat(Bytes(serial.begin() + 4, serial.end()), Bytes(count.begin(), count.begin() + 4)));
+    EXPECT_TRUE(Silence());
+    EXPECT_EQ(window.EditText(TEditBox::Serial), "77");
+    DeviceSends(Bytes(count.begin() + 4, count.end()));
+    EXPECT_EQ(window.EditText(TEditBox::Count), "12");
+}
+
 TEST_F(Controller, AnswerWithABadChecksumIsNotActedOn)
 {
     c.ConnectClick();
@@ -533,7 +552,7 @@ TEST_F(Controller, DroppedOrCorruptedAnswerIsFetchedAgainForTheSameRow)
     EXPECT_TRUE(window.Messages.empty());
 }
 
-TEST_F(Controller, LateAnswerIsNeverTakenForTheNextRecord)
+TEST_F(Controller, LateAnswerWithinAnAnswerTimeoutIsNotTakenForTheNextRecord)
 {
     const auto log = MakeLog(3);
     Connect(3);
@@ -547,6 +566,88 @@ TEST_F(Controller, LateAnswerIsNeverTakenForTheNextRecord)
     EXPECT_EQ(RecordRequests(), (std::vector<int32_t>{2, 2, 1}));
     ServeRecords(log);
     EXPECT_EQ(window.GridLines(), ExpectedGrid(log));
+}
+
+// The limit the controller's guarantee names: answers carry no index, so an
+// answer to the first copy that comes after the second copy's answer and a
+// whole answer time-out more fills the next record's row.
+TEST_F(Controller, AnswerLaterThanTheWaitAfterTheLastCopyIsTakenForTheNextRecord)
+{
+    const auto log = MakeLog(3);
+    Connect(3);
+    c.StartClick();  // asks for 2
+    AnswerTimeout(); // asks for 2 again
+    DeviceAnswers(RecordAnswer(1, log[2]));
+    AnswerTimeout(); // no second answer: the request for 1 goes out
+    EXPECT_EQ(RecordRequests(), (std::vector<int32_t>{2, 2, 1}));
+    DeviceAnswers(RecordAnswer(1, log[2])); // the first copy's answer, very late
+    EXPECT_EQ(window.Cell(1, 2), "event 2");
+}
+
+TEST_F(Controller, ProgressPositionWrapsLikeTheOtherCounters)
+{
+    // Count 2147483647: the exception answer fills the bar to the top, and
+    // the record answer after it adds one more.
+    const auto log = MakeLog(10);
+    Connect(10);
+    SetRange("5", "2147483647");
+    c.StartClick();
+    DeviceAnswers(RecordExceptionAnswer(1));
+    EXPECT_EQ(window.Position, 2147483647);
+    DeviceAnswers(RecordAnswer(1, log[6]));
+    EXPECT_EQ(window.Cell(1, 2), "event 6");
+    EXPECT_EQ(window.Position, 0); // -2147483648, held at the bar's minimum
+    EXPECT_EQ(RecordRequests(), (std::vector<int32_t>{5, 6, 5}));
+}
+
+TEST_F(Controller, NoRecordRequestGoesOutWhileNoDownloadRuns)
+{
+    struct Case {
+        const char* name;
+        const char* index;
+        const char* count;
+        // What happens between the request for the start index going out and its answer.
+        std::function<void()> meanwhile;
+        int32_t position; // after the answer
+    };
+    const Case cases[] = {
+        // LowerBound is -2147483648: Stop sets NextIndex to 2147483647.
+        {"stop with the lower bound at the bottom", "-1", "2147483647", [this] { c.StopClick(); }, 2147483647},
+        // NextIndex is set to 5 before the count fails.
+        {"a start that fails on its count after a stop", "9", "10",
+         [this] {
+             c.StopClick();
+             SetRange("5", "ten");
+             EXPECT_THROW(c.StartClick(), EConvertError);
+         },
+         10},
+        {"the same above index 0", "19", "10",
+         [this] {
+             c.StopClick();
+             SetRange("15", "ten");
+             EXPECT_THROW(c.StartClick(), EConvertError);
+         },
+         1},
+    };
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.name);
+        port = TFakePort{};
+        window = TFakeWindow{};
+        served = 0;
+        Connect(10);
+        SetRange(k.index, k.count);
+        c.StartClick();
+        const auto requests = RecordRequests();
+        ASSERT_EQ(requests.size(), 1u);
+        k.meanwhile();
+        DeviceAnswers(RecordAnswer(1, "on its way"));
+        EXPECT_EQ(window.Cell(1, 1), "on its way");
+        EXPECT_EQ(RecordRequests(), requests);
+        EXPECT_EQ(window.Position, k.position);
+        EXPECT_TRUE(window.Enabled(TCtl::Start));
+        EXPECT_FALSE(window.Enabled(TCtl::Stop));
+        EXPECT_FALSE(window.TimerRunning(TTimer::etAnswer));
+    }
 }
 
 TEST_F(Controller, ThreeUnansweredCopiesEndTheDownloadWithAMessage)
@@ -624,6 +725,28 @@ TEST_F(FailingLine, AFailingResendEndsTheDownloadAndReportsTheError)
     EXPECT_TRUE(window.Enabled(TCtl::Start));
     EXPECT_FALSE(window.Enabled(TCtl::Stop));
     EXPECT_FALSE(window.TimerRunning(TTimer::etAnswer));
+}
+
+TEST_F(FailingLine, AFailingQueuedRequestInTheAnswerTimerEndsTheDownload)
+{
+    // The request for 8 waits for the answer to the first copy of 9; the
+    // adapter goes before the answer time-out sends it.
+    const auto log = MakeLog(10);
+    Connect(10);
+    c.StartClick();
+    AnswerTimeout();
+    DeviceAnswers(RecordAnswer(1, log[9]));
+    ASSERT_EQ(RecordRequests(), (std::vector<int32_t>{9, 9}));
+    port.FailWrites = true;
+    EXPECT_THROW(AnswerTimeout(), Exception);
+    EXPECT_TRUE(window.Enabled(TCtl::Start));
+    EXPECT_FALSE(window.Enabled(TCtl::Stop));
+    EXPECT_FALSE(window.TimerRunning(TTimer::etAnswer));
+    EXPECT_FALSE(window.TimerRunning(TTimer::etSilence));
+    // Nothing is left queued for a later answer to set off.
+    port.FailWrites = false;
+    DeviceAnswers(RecordAnswer(1, log[9]));
+    EXPECT_EQ(RecordRequests(), (std::vector<int32_t>{9, 9}));
 }
 
 TEST_F(FailingLine, AFailingWriteInTheReceiveNotificationIsReportedAndEndsTheDownload)
