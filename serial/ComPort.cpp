@@ -352,7 +352,10 @@ void TCustomComPort::SetEventThreadPriority(TThreadPriority Value)
 
 void TCustomComPort::SetTriggersOnRxChar(bool Value)
 {
-    if (FHasLink) ReportError(static_cast<uint16_t>(TComExceptions::CE_HasLink) + 1, 0);
+    if (FHasLink) {
+        ReportError(static_cast<uint16_t>(TComExceptions::CE_HasLink) + 1, 0);
+        return;
+    }
     FTriggersOnRxChar = Value;
 }
 
@@ -472,6 +475,12 @@ void TCustomComPort::Open()
 void TCustomComPort::Close()
 {
     if (!FConnected) return;
+    // Connected stored while loading: nothing was opened, so nothing closes
+    // and no handler runs; the port just stays closed after loading.
+    if (FHandle == InvalidHandle) {
+        FConnected = false;
+        return;
+    }
     NotifyBeforeClose();
     if (const int error = FDevice->Purge(PURGE_TXABORT | PURGE_RXABORT)) {
         ReportError(static_cast<uint16_t>(TComExceptions::CE_PurgeFailed) + 1, error);
@@ -598,6 +607,7 @@ int32_t TCustomComPort::WriteAsync(const void* Buffer, int32_t Count, PAsync& As
         ReportError(static_cast<uint16_t>(TComExceptions::CE_InvalidAsync) + 1, 0);
         return 0;
     }
+    AsyncPtr->StartFailed = false;
     if (FHandle == InvalidHandle) {
         ReportError(static_cast<uint16_t>(TComExceptions::CEPortNotOpen) + 1, -24);
         return 0;
@@ -607,6 +617,7 @@ int32_t TCustomComPort::WriteAsync(const void* Buffer, int32_t Count, PAsync& As
     const int error = Count < 0 ? EINVAL : FDevice->StartWrite(AsyncPtr->Overlapped,
                                                                 std::span(bytes, static_cast<size_t>(Count)));
     if (error != 0 && error != ErrorIoPending) {
+        AsyncPtr->StartFailed = true;
         ReportError(static_cast<uint16_t>(TComExceptions::CE_WriteFailed) + 1, error);
         return 0;
     }
@@ -621,6 +632,7 @@ int32_t TCustomComPort::ReadAsync(void* Buffer, int32_t Count, PAsync& AsyncPtr)
         return 0;
     }
     AsyncPtr->Kind = TOperationKind::okRead;
+    AsyncPtr->StartFailed = false;
     if (FHandle == InvalidHandle) {
         ReportError(static_cast<uint16_t>(TComExceptions::CEPortNotOpen) + 1, -24);
         return 0;
@@ -629,6 +641,7 @@ int32_t TCustomComPort::ReadAsync(void* Buffer, int32_t Count, PAsync& AsyncPtr)
     const int error =
         Count < 0 ? EINVAL : FDevice->StartRead(AsyncPtr->Overlapped, std::span(bytes, static_cast<size_t>(Count)));
     if (error != 0 && error != ErrorIoPending) {
+        AsyncPtr->StartFailed = true;
         ReportError(static_cast<uint16_t>(TComExceptions::CE_ReadFailed) + 1, error);
         return 0;
     }
@@ -641,6 +654,9 @@ int32_t TCustomComPort::WaitForAsync(PAsync& AsyncPtr)
         ReportError(static_cast<uint16_t>(TComExceptions::CE_InvalidAsync) + 1, 0);
         return 0;
     }
+    // A transfer that could not start was reported then; an OnException
+    // handler that returned hears of it once.
+    if (AsyncPtr->StartFailed) return 0;
     uint32_t moved = 0;
     // A record on which no transfer was started is complete with 0 bytes.
     const int error = FDevice ? FDevice->FinishTransfer(AsyncPtr->Overlapped, moved) : 0;

@@ -165,6 +165,8 @@ struct TAsync {
     TOperationKind Kind = TOperationKind::okWrite;
     std::vector<uint8_t> Data;
     int32_t Size = 0;
+    // The transfer could not be started; its failure has been reported.
+    bool StartFailed = false;
 };
 using PAsync = std::unique_ptr<TAsync>;
 

@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <filesystem>
+#include <set>
 #include <stdexcept>
 #include <thread>
 #include <vector>
@@ -267,13 +270,32 @@ TEST_F(EventThread, ThreadPropertiesAreRefusedWhileConnected)
     EXPECT_NO_THROW(port.Open());
 }
 
+// The threads of this process, as the kernel lists them.
+std::set<std::string> ThreadIds()
+{
+    std::set<std::string> ids;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/task"))
+        ids.insert(entry.path().filename().string());
+    return ids;
+}
+
 TEST_F(EventThread, DeviceGoingAwayEndsTheThreadAndCloseStillCompletes)
 {
+    const auto before = ThreadIds();
     port.Open();
+    std::set<std::string> started;
+    for (const auto& id : ThreadIds())
+        if (!before.count(id)) started.insert(id);
+    ASSERT_FALSE(started.empty()) << "no event thread to watch";
     line.DeviceWrite({1});
     ASSERT_TRUE(PumpUntil([&] { return !counts.empty(); }));
     line.Unplug();
-    PumpFor(200ms);
+    // Before Close: every thread the port started has ended by itself, so
+    // none can be left spinning on the failed wait.
+    EXPECT_TRUE(PumpUntil([&] {
+        const auto now = ThreadIds();
+        return std::none_of(started.begin(), started.end(), [&](const std::string& id) { return now.count(id); });
+    })) << "a thread of the port still runs after the device went away";
     port.Close();
     EXPECT_FALSE(port.Connected());
 }
@@ -355,6 +377,38 @@ TEST_F(EventThread, OutputIsReportedEmptyOnlyAfterAWrite)
     port.Write(request, 4);
     line.DeviceRead(4);
     EXPECT_TRUE(PumpUntil([&] { return empty > 0; }));
+}
+
+TEST_F(EventThread, DiscardedNullsAloneFireNoOnRxChar)
+{
+    port.SetDiscardNull(true);
+    port.Open();
+    line.DeviceWrite({0, 0, 0});
+    PumpFor(100ms);
+    line.DeviceWrite({'a', 0, 'b'});
+    ASSERT_TRUE(PumpUntil([&] { return !counts.empty(); }));
+    EXPECT_EQ(counts, std::vector<int32_t>{2});
+    uint8_t buffer[8] = {};
+    EXPECT_EQ(port.Read(buffer, 8), 2);
+}
+
+TEST(ComPortLine, AFailedTransferIsReportedOnceToOnException)
+{
+    TPtyLine line;
+    TComPort port(nullptr);
+    port.SetPort(line.Path());
+    port.SetEvents({});
+    port.Open();
+    line.Unplug();
+    std::vector<TComExceptions> seen;
+    port.OnException = [&](TObject&, TComExceptions kind, const std::string&, int64_t winError, const std::string&) {
+        EXPECT_GT(winError, 0);
+        seen.push_back(kind);
+    };
+    uint8_t buffer[4] = {1, 2, 3, 4};
+    EXPECT_EQ(port.Write(buffer, 4), 0);
+    EXPECT_EQ(port.Read(buffer, 4), 0);
+    EXPECT_EQ(seen, (std::vector<TComExceptions>{TComExceptions::CE_WriteFailed, TComExceptions::CE_ReadFailed}));
 }
 
 TEST(ComPortLine, ReadFailsOnceTheDeviceIsGone)

@@ -420,6 +420,44 @@ TEST_F(ComPort, ErrorsGoToOnExceptionWhenAssigned)
     EXPECT_FALSE(port.Connected());
 }
 
+TEST_F(ComPort, CloseWhileLoadingOnlyForgetsTheStoredFlag)
+{
+    int handlers = 0;
+    port.OnBeforeClose = [&](TObject&) { ++handlers; };
+    port.OnAfterClose = [&](TObject&) { ++handlers; };
+    port.BeginLoading();
+    port.SetConnected(true); // stored, not opened
+    EXPECT_TRUE(port.Connected());
+    port.Close();
+    EXPECT_FALSE(port.Connected());
+    port.EndLoading(); // nothing left to open
+    EXPECT_FALSE(port.Connected());
+    EXPECT_EQ(platform.Calls.Opens, 0);
+    EXPECT_EQ(handlers, 0);
+
+    // Destroyed before the end of loading: the destructor's close.
+    TComPort loading(nullptr, platform);
+    loading.BeginLoading();
+    loading.SetConnected(true);
+}
+
+TEST_F(ComPort, TriggersOnRxCharIsNotStoredWhileALinkTakesTheBytes)
+{
+    TComLink link;
+    link.OnRxBuf = [](TObject&, std::span<const uint8_t>, int32_t) {};
+    port.RegisterLink(link);
+    const EComPort e = CaughtComError([&] { port.SetTriggersOnRxChar(false); });
+    EXPECT_EQ(e.Code(), 22);
+    std::vector<TComExceptions> seen;
+    port.OnException = [&](TObject&, TComExceptions kind, const std::string&, int64_t, const std::string&) {
+        seen.push_back(kind);
+    };
+    port.SetTriggersOnRxChar(false); // the handler returns
+    EXPECT_EQ(seen, std::vector<TComExceptions>{TComExceptions::CE_HasLink});
+    port.UnRegisterLink(link);
+    EXPECT_TRUE(port.TriggersOnRxChar());
+}
+
 // --- transfers ---------------------------------------------------------------
 
 TEST_F(ComPort, PortNotOpenBeforeOpenAndAfterClose)
@@ -502,10 +540,28 @@ TEST_F(ComPort, DiscardNullDropsReceivedZeros)
     port.SetDiscardNull(true);
     port.Open();
     line.DeviceWrite({'a', 0, 'b', 0, 0, 'c'});
-    PumpUntil([&] { return port.InputCount() == 6; });
+    // What waits is counted as the read will deliver it.
+    EXPECT_TRUE(PumpUntil([&] { return port.InputCount() == 3; }));
     uint8_t buffer[8] = {};
     EXPECT_EQ(port.Read(buffer, 8), 3);
     EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer), 3), "abc");
+
+    // Counted bytes not read yet come first, before those still on the line.
+    line.DeviceWrite({0, 'd', 'e', 0});
+    EXPECT_TRUE(PumpUntil([&] { return port.InputCount() == 2; }));
+    line.DeviceWrite({'f', 0, 'g'});
+    EXPECT_TRUE(PumpUntil([&] { return port.InputCount() == 4; }));
+    EXPECT_EQ(port.Read(buffer, 3), 3);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer), 3), "def");
+    EXPECT_EQ(port.InputCount(), 1);
+    EXPECT_EQ(port.Read(buffer, 8), 1);
+    EXPECT_EQ(buffer[0], 'g');
+
+    // Only NULs: nothing to count, nothing to read.
+    line.DeviceWrite({0, 0, 0});
+    PumpFor(std::chrono::milliseconds(50));
+    EXPECT_EQ(port.InputCount(), 0);
+    EXPECT_EQ(port.Read(buffer, 8), 0);
 }
 
 TEST_F(ComPort, QueriesOfAPseudoTerminalAreNeutral)

@@ -5,6 +5,7 @@
 #include "serial/platform/SerialPlatform.h"
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
@@ -143,6 +144,8 @@ private:
     bool HungUp() const;
     int WriteMore(TTransfer& Transfer);
     size_t DropNuls(std::span<uint8_t> Bytes) const;
+    size_t TakeKept(std::span<uint8_t> Into);
+    void KeepWaitingInput();
     int WaitForTransfer(TTransfer& Transfer, int TimeoutMs);
     void StartLineWatcher();
     void StopLineWatcher();
@@ -158,7 +161,12 @@ private:
     int FRegisteredStop = -1;
     std::atomic<uint32_t> FMask{0};
     TCommTimeouts FTimeouts{};
-    bool FDiscardNull = false;
+    std::atomic<bool> FDiscardNull{false};
+    // With DiscardNull, what waits is counted as a read will deliver it: the
+    // query takes the input off the line with its NULs dropped, and reads
+    // deliver these bytes first.
+    std::mutex FKeptLock;
+    std::vector<uint8_t> FKept;
     std::atomic<int32_t> FInQueue{0};
     // Set when settings were applied while bytes sat unread: the kernel then
     // wakes the line's readers once more, which is no arrival.
@@ -272,26 +280,59 @@ size_t TPosixDevice::DropNuls(std::span<uint8_t> Bytes) const
     return static_cast<size_t>(std::remove(Bytes.begin(), Bytes.end(), uint8_t{0}) - Bytes.begin());
 }
 
+size_t TPosixDevice::TakeKept(std::span<uint8_t> Into)
+{
+    std::lock_guard lock(FKeptLock);
+    const size_t n = std::min(Into.size(), FKept.size());
+    std::copy_n(FKept.begin(), n, Into.begin());
+    FKept.erase(FKept.begin(), FKept.begin() + static_cast<ptrdiff_t>(n));
+    return n;
+}
+
+// Failures are left for the next read to report.
+void TPosixDevice::KeepWaitingInput()
+{
+    // The line's own queue is far smaller; the bound only keeps a line that
+    // never stops sending from holding the caller.
+    constexpr size_t MaxKept = 1 << 16;
+    std::array<uint8_t, 4096> chunk{};
+    std::lock_guard lock(FKeptLock);
+    while (FKept.size() < MaxKept) {
+        const ssize_t n = ::read(FFd.Get(), chunk.data(), chunk.size());
+        if (n <= 0) return;
+        const auto kept = std::span(chunk).first(DropNuls(std::span(chunk).first(static_cast<size_t>(n))));
+        FKept.insert(FKept.end(), kept.begin(), kept.end());
+        FUnreadAtSettings.store(-1);
+        if (static_cast<size_t>(n) < chunk.size()) return;
+    }
+}
+
 int TPosixDevice::ReadMore(TTransfer& t)
 {
-    const auto rest = t.ReadInto.subspan(t.Done);
+    auto rest = t.ReadInto.subspan(t.Done);
     if (rest.empty()) return 0;
+    const size_t kept = TakeKept(rest);
+    t.Done += kept;
+    rest = rest.subspan(kept);
+    if (rest.empty()) return 0;
+    // Bytes delivered from those kept are no failure of a line that has gone since.
+    const int hungUpError = kept > 0 ? 0 : EIO;
     if (FDiscardNull) {
         // Bytes past those returned stay untouched: read aside, then keep
         // all but the NULs.
         std::vector<uint8_t> bytes(rest.size());
         const ssize_t n = ::read(FFd.Get(), bytes.data(), bytes.size());
         if (n < 0) return (errno == EAGAIN || errno == EINTR) ? 0 : errno;
-        if (n == 0) return HungUp() ? EIO : 0;
-        const auto kept = std::span(bytes).first(DropNuls(std::span(bytes).first(static_cast<size_t>(n))));
-        std::copy(kept.begin(), kept.end(), rest.begin());
-        t.Done += kept.size();
+        if (n == 0) return HungUp() ? hungUpError : 0;
+        const auto nonNul = std::span(bytes).first(DropNuls(std::span(bytes).first(static_cast<size_t>(n))));
+        std::copy(nonNul.begin(), nonNul.end(), rest.begin());
+        t.Done += nonNul.size();
         FUnreadAtSettings.store(-1); // the count it was taken at is gone
         return 0;
     }
     const ssize_t n = ::read(FFd.Get(), rest.data(), rest.size());
     if (n < 0) return (errno == EAGAIN || errno == EINTR) ? 0 : errno;
-    if (n == 0) return HungUp() ? EIO : 0;
+    if (n == 0) return HungUp() ? hungUpError : 0;
     t.Done += static_cast<size_t>(n);
     FUnreadAtSettings.store(-1); // the count it was taken at is gone
     return 0;
@@ -422,6 +463,10 @@ int TPosixDevice::Purge(uint32_t Flags)
     }
     const bool input = Flags & PURGE_RXCLEAR;
     const bool output = Flags & PURGE_TXCLEAR;
+    if (input) {
+        std::lock_guard lock(FKeptLock);
+        FKept.clear();
+    }
     if (input || output) {
         const int queue = input && output ? TCIOFLUSH : input ? TCIFLUSH : TCOFLUSH;
         if (::tcflush(FFd.Get(), queue) != 0) return errno;
@@ -435,6 +480,14 @@ int TPosixDevice::ClearCommError(uint32_t& Errors, TComStat& Stat)
     if (::ioctl(FFd.Get(), TIOCINQ, &waiting) != 0) return errno;
     int unsent = 0;
     if (::ioctl(FFd.Get(), TIOCOUTQ, &unsent) != 0 && !NotSupported(errno)) return errno;
+    if (FDiscardNull) {
+        KeepWaitingInput();
+        waiting = 0;
+    }
+    {
+        std::lock_guard lock(FKeptLock);
+        waiting += static_cast<int>(FKept.size());
+    }
     Stat.cbInQue = static_cast<uint32_t>(std::max(waiting, 0));
     Stat.cbOutQue = static_cast<uint32_t>(std::max(unsent, 0));
     Errors = 0;
