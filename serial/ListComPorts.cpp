@@ -27,6 +27,17 @@ bool HasHardware(const fs::path& Entry)
     return type != "0";
 }
 
+// A Bluetooth serial port (rfcommN) has no driver behind it in sysfs: bound
+// to a remote device it is a virtual tty, and while connected its device is
+// the radio link, which no driver claims. It is listed all the same.
+bool IsBluetoothPort(const std::string& Name)
+{
+    constexpr std::string_view prefix = "rfcomm";
+    return Name.size() > prefix.size() && Name.starts_with(prefix) &&
+           std::all_of(Name.begin() + static_cast<ptrdiff_t>(prefix.size()), Name.end(),
+                       [](char c) { return c >= '0' && c <= '9'; });
+}
+
 // sysfs writes a '/' of a device name as '!'.
 std::string DevicePath(const fs::path& DevRoot, std::string Name)
 {
@@ -64,8 +75,8 @@ void ListComPorts(std::vector<std::string>& Target, const fs::path& SysRoot, con
     std::vector<std::string> names;
     // A failure part-way ends the listing with the names found so far.
     for (; !error && entry != fs::directory_iterator(); entry.increment(error)) {
-        if (HasHardware(entry->path()))
-            names.push_back(DevicePath(DevRoot, entry->path().filename().string()));
+        const std::string name = entry->path().filename().string();
+        if (IsBluetoothPort(name) || HasHardware(entry->path())) names.push_back(DevicePath(DevRoot, name));
     }
     SortComPorts(names);
     Target = std::move(names);

@@ -7,11 +7,12 @@
 #include <vector>
 
 // Replaces Target's content with the sorted names ("/dev/ttyUSB0") of the
-// serial ports that have a driver behind them: UARTs (a serial_core port
-// whose type is 0 has no hardware and is left out), USB serial adapters, CDC
-// ACM devices and the like. Terminals without a device (consoles, tty,
-// pseudo-terminals) are never listed. When SysRoot holds no class/tty
-// folder, Target keeps its content. Raises nothing of its own.
+// serial ports present: those with a driver behind them (UARTs, but not a
+// serial_core port whose type is 0, which has no hardware; USB serial
+// adapters, CDC ACM devices and the like), and Bluetooth serial ports
+// (rfcommN), bound or connected, which have none. Terminals without a device
+// (consoles, tty, pseudo-terminals) are never listed. When SysRoot holds no
+// class/tty folder, Target keeps its content. Raises nothing of its own.
 void ListComPorts(std::vector<std::string>& Target,
                   const std::filesystem::path& SysRoot = "/sys",
                   const std::filesystem::path& DevRoot = "/dev");
