@@ -49,6 +49,7 @@ int32_t TFakePort::Write(std::span<const uint8_t> Buffer)
     if (FailWrites) throw Exception("WriteFile function failed (Error: 5)");
     Written.emplace_back(Buffer.begin(), Buffer.end());
     Log.push_back("Write " + HexBytes(Buffer));
+    if (OnWrite) OnWrite(Written.back());
     return static_cast<int32_t>(Buffer.size());
 }
 
@@ -132,6 +133,7 @@ void TFakeWindow::SetProgressMax(int32_t NewMax)
 
 void TFakeWindow::SetProgressPosition(int32_t NewPosition)
 {
+    if (OnProgressPosition) OnProgressPosition(NewPosition);
     Position = std::clamp(NewPosition, 0, Max);
 }
 

@@ -6,6 +6,7 @@
 #include <array>
 #include <chrono>
 #include <deque>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -35,6 +36,8 @@ public:
     bool IsOpen = false;
     std::string OpenError; // when set, Open raises it
     bool FailWrites = false; // the line is gone: writes fail
+    // Told of each frame that went out, as it goes.
+    std::function<void(const Bytes& Frame)> OnWrite;
     std::vector<Bytes> Written;
     std::deque<uint8_t> Input;
     std::vector<std::string> Log;
@@ -82,4 +85,7 @@ public:
     std::vector<std::string> Messages;
     std::vector<std::string> Errors; // error boxes posted for later
     std::vector<std::string> SettingsWritten; // "port|speed|address" per write
+    // Told of each position the controller sets, before the bar holds it
+    // within its range; Position still holds the one before.
+    std::function<void(int32_t Asked)> OnProgressPosition;
 };
