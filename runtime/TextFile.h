@@ -2,9 +2,9 @@
 // Text files written and read line by line. Program texts are UTF-8; the
 // files carry no byte-order mark.
 //
-// Encoding: UTF-8, unless SetTextFileLocale fixed an 8-bit locale (KOI8-R,
-// CP1251, ISO-8859-5, ...) whose character set then holds for every file; a
-// character it cannot hold is written as '?'.
+// Encoding: UTF-8, unless SetTextFileLocale fixed a locale of another
+// character set (an 8-bit one such as KOI8-R, CP1251, ISO-8859-5), which then
+// holds for every file; a character it cannot hold is written as '?'.
 //
 // Every open, line read, line write and close that fails raises EInOutError
 // with the code and message of InOutErrorMessage, and releases the file at
