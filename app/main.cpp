@@ -3,17 +3,16 @@
 
 #include <QApplication>
 
-#include <clocale>
-
 #include "runtime/ExceptionDisplay.h"
+#include "runtime/Locale.h"
 #include "ui/EventLoopHandOver.h"
 #include "ui/Form1.h"
 #include "ui/MessageBoxes.h"
 
 int main(int argc, char* argv[])
 {
-    // Text files use the locale's narrow encoding.
-    std::setlocale(LC_ALL, "");
+    // Before Qt, which may set a locale of its own.
+    SetLocaleFromEnvironment();
     QApplication application(argc, argv);
     HandOverToEventLoop();
 

@@ -1,6 +1,7 @@
 #include "runtime/CodePage.h"
 
 #include <array>
+#include <optional>
 
 namespace {
 
@@ -76,21 +77,22 @@ size_t SequenceLength(uint8_t Lead)
     return 0;
 }
 
-// The code point of a whole sequence, or ReplacementCharacter when it is
-// cut short, overlong, a surrogate or beyond U+10FFFF.
-char32_t DecodeSequence(std::string_view Bytes)
+// The code point of a whole sequence, or nothing when it is malformed,
+// overlong, a surrogate or beyond U+10FFFF. A well-formed EF BF BD is the
+// character U+FFFD itself, not an error.
+std::optional<char32_t> DecodeSequence(std::string_view Bytes)
 {
     const auto lead = static_cast<uint8_t>(Bytes[0]);
     if (Bytes.size() == 1) return lead;
     char32_t cp = lead & (0x7F >> Bytes.size());
     for (char c : Bytes.substr(1)) {
         const auto b = static_cast<uint8_t>(c);
-        if ((b & 0xC0) != 0x80) return ReplacementCharacter;
+        if ((b & 0xC0) != 0x80) return std::nullopt;
         cp = (cp << 6) | (b & 0x3F);
     }
     static constexpr char32_t Least[] = {0, 0, 0x80, 0x800, 0x10000};
     if (cp < Least[Bytes.size()] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
-        return ReplacementCharacter;
+        return std::nullopt;
     return cp;
 }
 
@@ -103,11 +105,13 @@ std::u32string DecodeUtf8(std::string_view Text)
     size_t i = 0;
     while (i < Text.size()) {
         const size_t length = SequenceLength(static_cast<uint8_t>(Text[i]));
-        const char32_t cp = length == 0 || i + length > Text.size()
-                                ? ReplacementCharacter
-                                : DecodeSequence(Text.substr(i, length));
-        out += cp;
-        i += cp == ReplacementCharacter ? 1 : length;
+        const std::optional<char32_t> cp = length == 0 || i + length > Text.size()
+                                               ? std::nullopt
+                                               : DecodeSequence(Text.substr(i, length));
+        // A byte that starts no character is replaced on its own; the next
+        // byte may start one.
+        out += cp.value_or(ReplacementCharacter);
+        i += cp ? length : 1;
     }
     return out;
 }

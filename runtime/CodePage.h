@@ -16,7 +16,8 @@ std::string Cp1251ToUtf8(std::span<const uint8_t> Bytes);
 
 void AppendUtf8(std::string& Out, char32_t CodePoint);
 
-// UTF-8 to code points; a byte that starts no valid sequence gives U+FFFD.
+// UTF-8 to code points. Each byte that starts no valid sequence gives one
+// U+FFFD; a well-formed U+FFFD (EF BF BD) is one character like any other.
 std::u32string DecodeUtf8(std::string_view Text);
 
 // Text to Windows-1251 bytes; a character it cannot hold becomes '?'.

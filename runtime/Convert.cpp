@@ -1,12 +1,29 @@
 #include "runtime/Convert.h"
 
+#include <cstdint>
+
 #include "runtime/Exceptions.h"
 
 namespace {
 
+// Longer texts are quoted by their first characters and "...": a message
+// box cannot show a megabyte, nor should the operator scroll through one.
+constexpr size_t MaxQuotedCharacters = 100;
+
+std::string ShortenedForMessage(std::string_view Text)
+{
+    size_t characters = 0;
+    for (size_t i = 0; i < Text.size(); ++i) {
+        const bool startsCharacter = (static_cast<uint8_t>(Text[i]) & 0xC0) != 0x80;
+        if (startsCharacter && ++characters > MaxQuotedCharacters)
+            return std::string(Text.substr(0, i)) + "...";
+    }
+    return std::string(Text);
+}
+
 [[noreturn]] void RaiseNotAnInteger(std::string_view Text)
 {
-    throw EConvertError("'" + std::string(Text) + "' is not a valid integer value");
+    throw EConvertError("'" + ShortenedForMessage(Text) + "' is not a valid integer value");
 }
 
 int HexDigitValue(char c)

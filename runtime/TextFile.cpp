@@ -6,6 +6,8 @@
 #include <cwchar>
 #include <fcntl.h>
 #include <langinfo.h>
+#include <locale.h>
+#include <strings.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -93,6 +95,8 @@ textfile_detail::TFileHandle OpenLocked(const std::filesystem::path& Name, int F
     struct stat st {};
     if (::fstat(file.Fd(), &st) != 0) RaiseOpenError(errno, Name);
     if (S_ISDIR(st.st_mode)) RaiseOpenError(EISDIR, Name);
+    // A reader of a device or a FIFO could wait or read forever.
+    if ((Flags & O_ACCMODE) == O_RDONLY && !S_ISREG(st.st_mode)) RaiseOpenError(EACCES, Name);
     if (::flock(file.Fd(), Lock | LOCK_NB) != 0) RaiseOpenError(errno, Name);
     const int flags = ::fcntl(file.Fd(), F_GETFL);
     if (flags < 0 || ::fcntl(file.Fd(), F_SETFL, flags & ~O_NONBLOCK) != 0)
@@ -103,13 +107,50 @@ textfile_detail::TFileHandle OpenLocked(const std::filesystem::path& Name, int F
     return file;
 }
 
-bool NarrowIsAscii()
+// The locale whose character set text files use; none while they are UTF-8.
+class TTextFileLocale {
+public:
+    TTextFileLocale() = default;
+    TTextFileLocale(const TTextFileLocale&) = delete;
+    TTextFileLocale& operator=(const TTextFileLocale&) = delete;
+    ~TTextFileLocale() { Reset(nullptr); }
+
+    locale_t Get() const { return FLocale; }
+    void Reset(locale_t Locale)
+    {
+        if (FLocale != nullptr) ::freelocale(FLocale);
+        FLocale = Locale;
+    }
+
+private:
+    locale_t FLocale = nullptr;
+};
+
+TTextFileLocale& FixedLocale()
 {
-    const char* codeset = ::nl_langinfo(CODESET);
-    return std::strcmp(codeset, "ANSI_X3.4-1968") == 0 || std::strcmp(codeset, "ASCII") == 0 ||
-           std::strcmp(codeset, "US-ASCII") == 0;
+    static TTextFileLocale locale;
+    return locale;
 }
 
+// Makes Locale the calling thread's locale for the conversion functions of
+// the C library, and gives the thread its previous one back.
+class TThreadLocaleScope {
+public:
+    explicit TThreadLocaleScope(locale_t Locale) : FPrevious(::uselocale(Locale)) {}
+    TThreadLocaleScope(const TThreadLocaleScope&) = delete;
+    TThreadLocaleScope& operator=(const TThreadLocaleScope&) = delete;
+    ~TThreadLocaleScope() { ::uselocale(FPrevious); }
+
+private:
+    locale_t FPrevious;
+};
+
+bool IsUtf8OrAscii(const char* Codeset)
+{
+    for (const char* name : {"UTF-8", "UTF8", "ANSI_X3.4-1968", "ASCII", "US-ASCII"})
+        if (::strcasecmp(Codeset, name) == 0) return true;
+    return false;
+}
 
 void AppendNarrow(std::string& Out, char32_t CodePoint, std::mbstate_t& State)
 {
@@ -121,6 +162,56 @@ void AppendNarrow(std::string& Out, char32_t CodePoint, std::mbstate_t& State)
     } else {
         Out.append(buffer, n);
     }
+}
+
+// Bytes without a last UTF-8 character that the line limit cut short.
+std::string_view WithoutCutUtf8Character(std::string_view Bytes)
+{
+    for (size_t back = 1; back <= 3 && back <= Bytes.size(); ++back) {
+        const auto byte = static_cast<uint8_t>(Bytes[Bytes.size() - back]);
+        if ((byte & 0xC0) == 0x80) continue; // a continuation byte
+        // A byte that starts no sequence stays, to become U+FFFD.
+        const size_t length = byte >= 0xC2 && byte <= 0xDF   ? 2
+                              : byte >= 0xE0 && byte <= 0xEF ? 3
+                              : byte >= 0xF0 && byte <= 0xF4 ? 4
+                                                             : 1;
+        return length > back ? Bytes.substr(0, Bytes.size() - back) : Bytes;
+    }
+    return Bytes;
+}
+
+// Bytes in the text files' encoding as a program text. A character cut short
+// by the end becomes U+FFFD, or is left out when the line limit cut it.
+std::string DecodeNarrow(std::string_view Bytes, bool CutByLimit)
+{
+    std::string out;
+    out.reserve(Bytes.size());
+    const locale_t locale = FixedLocale().Get();
+    if (locale == nullptr) {
+        for (const char32_t cp : DecodeUtf8(CutByLimit ? WithoutCutUtf8Character(Bytes) : Bytes))
+            AppendUtf8(out, cp);
+        return out;
+    }
+    const TThreadLocaleScope scope(locale);
+    std::mbstate_t state{};
+    size_t i = 0;
+    while (i < Bytes.size()) {
+        wchar_t wc = 0;
+        const size_t n = std::mbrtowc(&wc, Bytes.data() + i, Bytes.size() - i, &state);
+        if (n == static_cast<size_t>(-2)) {
+            if (!CutByLimit) AppendUtf8(out, ReplacementCharacter);
+            break;
+        }
+        if (n == static_cast<size_t>(-1)) {
+            AppendUtf8(out, ReplacementCharacter);
+            state = std::mbstate_t{};
+            ++i;
+            continue;
+        }
+        AppendUtf8(out, static_cast<char32_t>(wc));
+        i += n == 0 ? 1 : n; // 0: the NUL byte itself
+    }
+    return out;
 }
 
 } // namespace
@@ -140,17 +231,37 @@ std::string InOutErrorMessage(int32_t Code)
 }
 
 
+void SetTextFileLocale(const char* Name)
+{
+    const locale_t locale = ::newlocale(LC_CTYPE_MASK, Name, nullptr);
+    if (locale != nullptr && IsUtf8OrAscii(::nl_langinfo_l(CODESET, locale))) {
+        ::freelocale(locale);
+        FixedLocale().Reset(nullptr);
+        return;
+    }
+    FixedLocale().Reset(locale); // none when it is not installed: UTF-8
+}
+
+std::string TextFileCharacterSet()
+{
+    const locale_t locale = FixedLocale().Get();
+    return locale == nullptr ? "UTF-8" : ::nl_langinfo_l(CODESET, locale);
+}
+
 std::string Utf8ToNarrow(std::string_view Text)
 {
     std::string out;
     out.reserve(Text.size());
-    if (NarrowIsAscii()) {
-        for (char32_t cp : DecodeUtf8(Text))
-            out += cp < 0x80 ? static_cast<char>(cp) : NarrowReplacement;
+    const locale_t locale = FixedLocale().Get();
+    if (locale == nullptr) {
+        // Encoded again, so that a malformed sequence is one U+FFFD per byte
+        // here too.
+        for (const char32_t cp : DecodeUtf8(Text)) AppendUtf8(out, cp);
         return out;
     }
+    const TThreadLocaleScope scope(locale);
     std::mbstate_t state{};
-    for (char32_t cp : DecodeUtf8(Text)) AppendNarrow(out, cp, state);
+    for (const char32_t cp : DecodeUtf8(Text)) AppendNarrow(out, cp, state);
     if (!std::mbsinit(&state)) {
         // A stateful encoding ends the text in its initial shift state; the
         // conversion of the NUL that does so writes the NUL too.
@@ -162,34 +273,7 @@ std::string Utf8ToNarrow(std::string_view Text)
 
 std::string NarrowToUtf8(std::string_view Bytes)
 {
-    std::string out;
-    out.reserve(Bytes.size());
-    if (NarrowIsAscii()) {
-        for (char c : Bytes) {
-            const auto b = static_cast<uint8_t>(c);
-            AppendUtf8(out, b < 0x80 ? b : ReplacementCharacter);
-        }
-        return out;
-    }
-    std::mbstate_t state{};
-    size_t i = 0;
-    while (i < Bytes.size()) {
-        wchar_t wc = 0;
-        const size_t n = std::mbrtowc(&wc, Bytes.data() + i, Bytes.size() - i, &state);
-        if (n == static_cast<size_t>(-2)) {
-            AppendUtf8(out, ReplacementCharacter); // cut short by the end of the line
-            break;
-        }
-        if (n == static_cast<size_t>(-1)) {
-            AppendUtf8(out, ReplacementCharacter);
-            state = std::mbstate_t{};
-            ++i;
-            continue;
-        }
-        AppendUtf8(out, static_cast<char32_t>(wc));
-        i += n == 0 ? 1 : n; // 0: the NUL byte itself
-    }
-    return out;
+    return DecodeNarrow(Bytes, false);
 }
 
 namespace textfile_detail {
@@ -281,6 +365,7 @@ std::string TTextFileReader::ReadLine()
 {
     if (!FFile.IsOpen()) RaiseInOut(CodeFileNotOpen);
     std::string bytes;
+    bool cut = false;
     char byte = 0;
     while (NextByte(byte) && byte != '\n') {
         if (byte == '\x1A') {
@@ -289,9 +374,13 @@ std::string TTextFileReader::ReadLine()
         }
         // CR LF ends the line like LF; a CR not followed by LF is dropped:
         // either way no CR belongs to the line.
-        if (byte != '\r') bytes += byte;
+        if (byte == '\r') continue;
+        if (bytes.size() < MaxLineBytes)
+            bytes += byte;
+        else
+            cut = true;
     }
-    return NarrowToUtf8(bytes);
+    return DecodeNarrow(bytes, cut);
 }
 
 void TTextFileReader::Close()

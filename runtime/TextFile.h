@@ -1,7 +1,10 @@
 #pragma once
-// Text files written and read line by line in the system's narrow encoding
-// (the LC_CTYPE locale's codeset; main sets the locale from the
-// environment). Program texts are UTF-8; the files carry no byte-order mark.
+// Text files written and read line by line. Program texts are UTF-8; the
+// files carry no byte-order mark.
+//
+// Encoding: UTF-8, unless SetTextFileLocale fixed a locale of another
+// character set (an 8-bit one such as KOI8-R, CP1251, ISO-8859-5), which then
+// holds for every file; a character it cannot hold is written as '?'.
 //
 // Every open, line read, line write and close that fails raises EInOutError
 // with the code and message of InOutErrorMessage, and releases the file at
@@ -26,11 +29,21 @@
 // (101), "Invalid numeric input" (106), otherwise "I/O error <code>".
 std::string InOutErrorMessage(int32_t Code);
 
-// A program text in the narrow encoding: a character the encoding cannot
+// Fixes the encoding of text files, for the rest of the run, to the character
+// set of the LC_CTYPE locale Name ("" for the one the environment names).
+// Where that locale is not installed or its character set is UTF-8 or plain
+// ASCII (C, POSIX), text files are UTF-8: a locale that cannot hold Cyrillic
+// never turns the device's texts into '?'. Later changes of the process's
+// locale (a toolkit may set its own) change nothing here.
+void SetTextFileLocale(const char* Name);
+// "UTF-8", or the character set of the locale SetTextFileLocale fixed.
+std::string TextFileCharacterSet();
+
+// A program text in the text files' encoding: a character the encoding cannot
 // hold becomes '?'.
 std::string Utf8ToNarrow(std::string_view Text);
-// Bytes in the narrow encoding as a program text: a byte that starts no
-// character becomes U+FFFD.
+// Bytes in the text files' encoding as a program text: each byte that starts
+// no character becomes one U+FFFD.
 std::string NarrowToUtf8(std::string_view Bytes);
 
 namespace textfile_detail {
@@ -74,8 +87,17 @@ private:
 // A line ends at CR LF or a lone LF; a CR not followed by LF is dropped; a
 // byte 0x1A ends the file; a line past the end reads as empty text. Nothing
 // is trimmed.
+//
+// Only a regular file is read: a device (/dev/zero) never ends and a FIFO
+// may block forever, so either is refused as "File access denied". A line
+// keeps at most its first MaxLineBytes bytes (a character the limit cuts in
+// two is dropped whole); the rest of it is read past without a word. The
+// files read here hold short texts (a port name, a speed, an address), and
+// a huge line must not exhaust memory or freeze the window that shows it.
 class TTextFileReader {
 public:
+    static constexpr size_t MaxLineBytes = 1024;
+
     explicit TTextFileReader(const std::filesystem::path& Name);
 
     std::string ReadLine();

@@ -83,6 +83,42 @@ TEST(Encoder, EveryByteRoundTripsWithTheToolsDecoder)
     }
 }
 
+// Every upper byte of Windows-1251 and its character, written out from the
+// code page's published chart rather than taken from any table in the code,
+// so a wrong entry shows in the device and in the tool alike. 0x98 has no
+// character; it stands for U+0098, as the system's conversion does.
+TEST(Encoder, EveryUpperByteIsItsWindows1251Character)
+{
+    const struct {
+        uint8_t byte;
+        const char* utf8;
+    } chart[] = {
+    {0x80, "Ђ"}, {0x81, "Ѓ"}, {0x82, "‚"}, {0x83, "ѓ"}, {0x84, "„"}, {0x85, "…"}, {0x86, "†"}, {0x87, "‡"},
+    {0x88, "€"}, {0x89, "‰"}, {0x8A, "Љ"}, {0x8B, "‹"}, {0x8C, "Њ"}, {0x8D, "Ќ"}, {0x8E, "Ћ"}, {0x8F, "Џ"},
+    {0x90, "ђ"}, {0x91, "‘"}, {0x92, "’"}, {0x93, "“"}, {0x94, "”"}, {0x95, "•"}, {0x96, "–"}, {0x97, "—"},
+    {0x98, "\xC2\x98"}, {0x99, "™"}, {0x9A, "љ"}, {0x9B, "›"}, {0x9C, "њ"}, {0x9D, "ќ"}, {0x9E, "ћ"}, {0x9F, "џ"},
+    {0xA0, "\u00A0"}, {0xA1, "Ў"}, {0xA2, "ў"}, {0xA3, "Ј"}, {0xA4, "¤"}, {0xA5, "Ґ"}, {0xA6, "¦"}, {0xA7, "§"},
+    {0xA8, "Ё"}, {0xA9, "©"}, {0xAA, "Є"}, {0xAB, "«"}, {0xAC, "¬"}, {0xAD, "\u00AD"}, {0xAE, "®"}, {0xAF, "Ї"},
+    {0xB0, "°"}, {0xB1, "±"}, {0xB2, "І"}, {0xB3, "і"}, {0xB4, "ґ"}, {0xB5, "µ"}, {0xB6, "¶"}, {0xB7, "·"},
+    {0xB8, "ё"}, {0xB9, "№"}, {0xBA, "є"}, {0xBB, "»"}, {0xBC, "ј"}, {0xBD, "Ѕ"}, {0xBE, "ѕ"}, {0xBF, "ї"},
+    {0xC0, "А"}, {0xC1, "Б"}, {0xC2, "В"}, {0xC3, "Г"}, {0xC4, "Д"}, {0xC5, "Е"}, {0xC6, "Ж"}, {0xC7, "З"},
+    {0xC8, "И"}, {0xC9, "Й"}, {0xCA, "К"}, {0xCB, "Л"}, {0xCC, "М"}, {0xCD, "Н"}, {0xCE, "О"}, {0xCF, "П"},
+    {0xD0, "Р"}, {0xD1, "С"}, {0xD2, "Т"}, {0xD3, "У"}, {0xD4, "Ф"}, {0xD5, "Х"}, {0xD6, "Ц"}, {0xD7, "Ч"},
+    {0xD8, "Ш"}, {0xD9, "Щ"}, {0xDA, "Ъ"}, {0xDB, "Ы"}, {0xDC, "Ь"}, {0xDD, "Э"}, {0xDE, "Ю"}, {0xDF, "Я"},
+    {0xE0, "а"}, {0xE1, "б"}, {0xE2, "в"}, {0xE3, "г"}, {0xE4, "д"}, {0xE5, "е"}, {0xE6, "ж"}, {0xE7, "з"},
+    {0xE8, "и"}, {0xE9, "й"}, {0xEA, "к"}, {0xEB, "л"}, {0xEC, "м"}, {0xED, "н"}, {0xEE, "о"}, {0xEF, "п"},
+    {0xF0, "р"}, {0xF1, "с"}, {0xF2, "т"}, {0xF3, "у"}, {0xF4, "ф"}, {0xF5, "х"}, {0xF6, "ц"}, {0xF7, "ч"},
+    {0xF8, "ш"}, {0xF9, "щ"}, {0xFA, "ъ"}, {0xFB, "ы"}, {0xFC, "ь"}, {0xFD, "э"}, {0xFE, "ю"}, {0xFF, "я"},
+    };
+    ASSERT_EQ(std::size(chart), 128u);
+    for (const auto& [byte, utf8] : chart) {
+        const Bytes one = {byte};
+        EXPECT_EQ(SimDevice::Cp1251ToUtf8(one), utf8) << "device decodes " << int(byte);
+        EXPECT_EQ(::Cp1251ToUtf8(one), utf8) << "tool decodes " << int(byte);
+        EXPECT_EQ(SimDevice::Utf8ToCp1251(utf8), one) << "device encodes " << utf8;
+    }
+}
+
 TEST(Encoder, WhatWindows1251LacksBecomesAQuestionMark)
 {
     const struct {

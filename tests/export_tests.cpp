@@ -11,6 +11,7 @@
 namespace fs = std::filesystem;
 
 #include "FileTestHelpers.h"
+#include "TestLocales.h"
 
 using namespace filetests;
 
@@ -83,28 +84,50 @@ TEST_F(ExportTest, SavingAgainOverwritesWithoutAsking)
     EXPECT_EQ(ReadBytes("Журнал_ЛОРНИК_7.txt"), "Версия прибора: \r\nСерийный номер: 7\r\n1 d\r\n \r\n");
 }
 
-TEST_F(ExportTest, CharactersTheEncodingCannotHoldBecomeQuestionMarks)
+TEST_F(ExportTest, CharactersAnEightBitLocaleCannotHoldBecomeQuestionMarks)
 {
-    ASSERT_NE(std::setlocale(LC_CTYPE, "C"), nullptr);
+    SetTextFileLocale(EightBitLocale("KOI8-R").c_str());
     FakeLog log;
     log.Version = "v2";
     log.Serial = "42";
-    log.Download({"Ошибка 5"});
+    log.Download({"Ошибка № 5"}); // KOI8-R has no "№"
     SaveLog(log);
     EXPECT_EQ(ReadBytes("Журнал_ЛОРНИК_42.txt"),
-              "?????? ???????: v2\r\n???????? ?????: 42\r\n1 ?????? 5\r\n \r\n");
+              "\xF7\xC5\xD2\xD3\xC9\xD1 \xD0\xD2\xC9\xC2\xCF\xD2\xC1: v2\r\n"
+              "\xF3\xC5\xD2\xC9\xCA\xCE\xD9\xCA \xCE\xCF\xCD\xC5\xD2: 42\r\n"
+              "1 \xEF\xDB\xC9\xC2\xCB\xC1 ? 5\r\n"
+              " \r\n");
 }
 
+// The C locale holds no Cyrillic at all: the file is UTF-8 rather than a
+// page of question marks.
+TEST_F(ExportTest, AsciiLocaleKeepsEveryCharacter)
+{
+    ASSERT_NE(std::setlocale(LC_ALL, "C"), nullptr);
+    SetTextFileLocale("C");
+    FakeLog log;
+    log.Version = "V2.07-LOG";
+    log.Serial = "42";
+    log.Download({"Ошибка № 5"});
+    SaveLog(log);
+    EXPECT_EQ(ReadBytes("Журнал_ЛОРНИК_42.txt"),
+              "Версия прибора: V2.07-LOG\r\nСерийный номер: 42\r\n1 Ошибка № 5\r\n \r\n");
+}
+
+// A folder nobody may write: refused for the owner, and as root for the user
+// the step then runs as.
 TEST_F(ExportTest, UnwritableFolderIsAccessDenied)
 {
-    fs::permissions(Dir, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
-                             fs::perms::others_read | fs::perms::others_exec);
+    const fs::perms readOnly = fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read |
+                               fs::perms::group_exec | fs::perms::others_read | fs::perms::others_exec;
+    fs::permissions(Dir, readOnly);
     const std::string result = RunAsNobody([] {
         FakeLog log;
         log.Serial = "1";
         SaveLog(log);
         return std::string("saved");
     });
+    fs::permissions(Dir, fs::perms::owner_all);
     EXPECT_EQ(result, "EInOutError 5: File access denied");
     EXPECT_TRUE(fs::is_empty(Dir));
 }

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "runtime/CodePage.h"
@@ -47,6 +48,36 @@ INSTANTIATE_TEST_SUITE_P(Conventions, StrToIntTest, testing::Values(
     IntCase{"$-1", std::nullopt}, IntCase{"\t1", std::nullopt}, IntCase{"00x1", std::nullopt},
     IntCase{"$G", std::nullopt}, IntCase{"１", std::nullopt}));
 
+std::string ConvertErrorOf(const std::string& Text)
+{
+    try {
+        StrToInt(Text);
+    } catch (const EConvertError& e) {
+        return e.Message();
+    }
+    return "accepted";
+}
+
+TEST(StrToIntMessage, QuotesALongTextByItsFirstHundredCharacters)
+{
+    const std::string suffix = "' is not a valid integer value";
+    std::string cyrillic;
+    for (int i = 0; i < 101; ++i) cyrillic += "ж";
+    const std::string megabyte(1 << 20, '1');
+    const struct {
+        std::string text, quoted;
+    } cases[] = {
+        {std::string(100, 'a'), std::string(100, 'a')},
+        {std::string(101, 'a'), std::string(100, 'a') + "..."},
+        {megabyte, std::string(100, '1') + "..."},
+        {std::string(99, ' ') + "1x", std::string(99, ' ') + "1..."},
+        // Two bytes a character: cut after the 100th character, not inside one.
+        {cyrillic, cyrillic.substr(0, 200) + "..."},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(ConvertErrorOf(c.text), "'" + c.quoted + suffix) << c.text.size() << " bytes";
+}
+
 TEST(IntToStr, PlainDecimalWithMinusSign)
 {
     EXPECT_EQ(IntToStr(0), "0");
@@ -58,6 +89,27 @@ TEST(CodePage, Cp1251CoversCyrillicAndPunctuation)
 {
     const std::vector<uint8_t> bytes = {0xC2, 0xF5, 0xEE, 0xE4, 0x20, 0xB8, 0xA8, 0xB9, 0x96, 0x41};
     EXPECT_EQ(Cp1251ToUtf8(bytes), "Вход ёЁ№–A");
+}
+
+TEST(CodePage, DecodingErrorIsToldApartFromAnEncodedReplacementCharacter)
+{
+    const struct {
+        const char* utf8;
+        std::u32string decoded;
+    } cases[] = {
+        {"\xEF\xBF\xBD", U"\uFFFD"},                 // U+FFFD itself: one character
+        {"a\xEF\xBF\xBD" "b", U"a\uFFFDb"},
+        {"\xEF\xBF\xBD\xEF\xBF\xBD", U"\uFFFD\uFFFD"},
+        {"\xC6", U"\uFFFD"},                          // a Windows-1251 letter: one error
+        {"\xC6z", U"\uFFFDz"},
+        {"\xEF\xBF", U"\uFFFD\uFFFD"},                // cut short: one per byte
+        {"\xE0\x80\x80", U"\uFFFD\uFFFD\uFFFD"},      // overlong
+        {"\xED\xA0\x80", U"\uFFFD\uFFFD\uFFFD"},      // a surrogate
+        {"\xF4\x90\x80\x80", U"\uFFFD\uFFFD\uFFFD\uFFFD"}, // beyond U+10FFFF
+        {"\xD0\x96\xF0\x9F\x98\x80", U"\u0416\U0001F600"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(DecodeUtf8(c.utf8), c.decoded) << c.utf8;
+    EXPECT_EQ(Utf8ToCp1251("\xEF\xBF\xBD"), std::vector<uint8_t>{'?'});
 }
 
 TEST(CodePage, Latin1KeepsCodePoints)

@@ -2,7 +2,9 @@
 
 #include <clocale>
 #include <functional>
+#include <fcntl.h>
 #include <pty.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "runtime/Exceptions.h"
@@ -161,6 +163,63 @@ TEST_F(SettingsTest, ReadOnlyFileStartsButEveryConnectFails)
     EXPECT_EQ(ReadBytes("Settings.txt"), bytes);
 }
 
+// A Windows-written address (Windows-1251 "Ба") reads as two U+FFFD once;
+// from then on start-up and Connect keep the file as it is instead of
+// growing it each time. A real U+FFFD is kept from the start.
+TEST_F(SettingsTest, ReadThenWrittenFileKeepsItsBytes)
+{
+    const struct {
+        std::string bytes, afterFirstConnect;
+    } cases[] = {
+        {"/dev/ttyS0\r\n19200\r\n\xC1\xE0\r\n", "/dev/ttyS0\r\n19200\r\n\xEF\xBF\xBD\xEF\xBF\xBD\r\n"},
+        {"/dev/ttyUSB0\r\n1200\r\n\xEF\xBF\xBD 7\r\n", "/dev/ttyUSB0\r\n1200\r\n\xEF\xBF\xBD 7\r\n"},
+        {"/dev/ttyS0\r\n9600\r\nадрес №3\r\n", "/dev/ttyS0\r\n9600\r\nадрес №3\r\n"},
+    };
+    for (const auto& c : cases) {
+        WriteBytes("Settings.txt", c.bytes);
+        for (int round = 1; round <= 3; ++round) {
+            FakeControls window;
+            Read(window);
+            WriteConnectionSettings(window);
+            EXPECT_EQ(ReadBytes("Settings.txt"), c.afterFirstConnect) << "round " << round;
+        }
+    }
+}
+
+// Only a regular file is read; a device that never ends or a FIFO whose
+// writer sends nothing is refused at once, like a file that cannot be read.
+// The step runs in a child that an alarm ends should it hang.
+TEST_F(SettingsTest, NotARegularFileIsRefusedAtOnce)
+{
+    const auto startUp = [this] {
+        ::alarm(20);
+        FakeControls window;
+        try {
+            Read(window);
+        } catch (const EInOutError& e) {
+            return Describe(e) + "; " + window.Shown();
+        }
+        return "read " + window.Shown();
+    };
+    fs::create_symlink("/dev/zero", "Settings.txt");
+    EXPECT_EQ(RunInChild(startUp), "EInOutError 5: File access denied; ||") << "a link to /dev/zero";
+
+    fs::remove("Settings.txt");
+    ASSERT_EQ(::mkfifo("Settings.txt", 0600), 0);
+    const TFileHandle idleWriter(::open("Settings.txt", O_RDWR | O_NONBLOCK | O_CLOEXEC));
+    ASSERT_TRUE(idleWriter.IsOpen());
+    EXPECT_EQ(RunInChild(startUp), "EInOutError 5: File access denied; ||") << "a FIFO";
+}
+
+TEST_F(SettingsTest, HugeLinesKeepTheirFirstBytes)
+{
+    WriteBytes("Settings.txt",
+               std::string(20 << 20, 'x') + "\r\n57600\r\n" + std::string(1 << 20, '7') + "\r\n");
+    FakeControls window;
+    Read(window);
+    EXPECT_EQ(window.Shown(), "/dev/ttyS0|57600|" + std::string(TTextFileReader::MaxLineBytes, '7'));
+}
+
 class RememberedPortTest : public SettingsTest {
 protected:
     void SetUp() override
@@ -196,6 +255,23 @@ TEST_F(RememberedPortTest, CharacterDeviceJoinsTheSortedList)
         SortComPorts(expected);
         EXPECT_EQ(StartWith(port), std::make_pair(expected, true)) << port;
     }
+}
+
+// Under the C locale the file is UTF-8: the path comes back whole, is
+// selected, and the first step of Connect writes it back unchanged.
+TEST_F(RememberedPortTest, CyrillicPathSurvivesConnectUnderTheCLocale)
+{
+    ASSERT_NE(std::setlocale(LC_ALL, "C"), nullptr);
+    SetTextFileLocale("C"); // what start-up fixes when the environment names the C locale
+    const fs::path link = Dir / "Счётчик-порт";
+    fs::create_symlink(Pty, link);
+    const std::string bytes = link.string() + "\r\n115200\r\n7\r\n";
+    WriteBytes("Settings.txt", bytes);
+    FakeControls window;
+    Read(window);
+    EXPECT_EQ(window.Shown(), link.string() + "|115200|7");
+    WriteConnectionSettings(window);
+    EXPECT_EQ(ReadBytes("Settings.txt"), bytes);
 }
 
 TEST_F(RememberedPortTest, AnythingElseIsNotAdded)

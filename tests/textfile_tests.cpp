@@ -12,6 +12,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "TestLocales.h"
 #include "runtime/Exceptions.h"
 #include "runtime/TextFile.h"
 
@@ -49,9 +50,6 @@ std::string Describe(const EInOutError& Error)
     return "EInOutError " + std::to_string(Error.ErrorCode()) + ": " + Error.Message();
 }
 
-// Runs Step in a child process, as user and group 65534 when AsNobody (root
-// passes every permission check), and returns what Step returned or the
-// error it raised.
 std::string RunInChild(const std::function<std::string()>& Step, bool AsNobody)
 {
     int fds[2];
@@ -114,6 +112,7 @@ protected:
     void TearDown() override
     {
         std::setlocale(LC_CTYPE, "C");
+        SetTextFileLocale("C");
         fs::remove_all(Dir);
     }
     fs::path File(const char* Name = "t.txt") const { return Dir / Name; }
@@ -174,20 +173,94 @@ INSTANTIATE_TEST_SUITE_P(Lines, ReadLineTest, testing::Values(
     ReadCase{"EmptyLines", "\n\r\n", {"", "", "", ""}},
     ReadCase{"NothingTrimmed", "  a \t\r\n \r\n", {"  a \t", " ", "", ""}},
     ReadCase{"ByteOrderMarkKept", "\xEF\xBB\xBF" "COM1\r\n", {"\xEF\xBB\xBF" "COM1", "", "", ""}},
-    ReadCase{"CrLfAcrossReadChunks", std::string(4095, 'a') + "\r\nb", {std::string(4095, 'a'), "b", "", ""}},
-    ReadCase{"NarrowEncoding", "\xD0\x96\xE2\x82\xAC\r\n\xFF!", {"Ж€", "\xEF\xBF\xBD!", "", ""}}),
+    // The CR ends the first read chunk; the line keeps the bytes of its limit.
+    ReadCase{"CrLfAcrossReadChunks", std::string(4095, 'a') + "\r\nb", {std::string(1024, 'a'), "b", "", ""}},
+    ReadCase{"NarrowEncoding", "\xD0\x96\xE2\x82\xAC\r\n\xFF!", {"Ж€", "\xEF\xBF\xBD!", "", ""}},
+    ReadCase{"ReplacementCharacterIsOne", "\xEF\xBF\xBD\xC6\r\n", {"\xEF\xBF\xBD\xEF\xBF\xBD", "", "", ""}},
+    ReadCase{"LineOfTheLimit", std::string(1024, 'a') + "\nb", {std::string(1024, 'a'), "b", "", ""}},
+    ReadCase{"LongLineKeepsItsFirstBytes", std::string(1025, 'a') + "\r\nb", {std::string(1024, 'a'), "b", "", ""}},
+    ReadCase{"CrsDoNotCountToTheLimit", std::string(1024, 'a') + "\r\r\nb", {std::string(1024, 'a'), "b", "", ""}},
+    ReadCase{"HugeLineKeepsItsFirstBytes", "1\n" + std::string(20 << 20, 'z') + "\n3",
+             {"1", std::string(1024, 'z'), "3", ""}},
+    ReadCase{"CharacterAtTheLimitKept", std::string(1022, 'a') + "Ж\nb", {std::string(1022, 'a') + "Ж", "b", "", ""}},
+    ReadCase{"CharacterCutByTheLimitDropped", std::string(1023, 'a') + "Ж\nb", {std::string(1023, 'a'), "b", "", ""}},
+    ReadCase{"LongCharacterCutByTheLimitDropped", std::string(1022, 'a') + "€€\nb", {std::string(1022, 'a'), "b", "", ""}},
+    ReadCase{"MalformedAtTheLimitStaysAnError", std::string(1023, 'a') + "\xFF" "Ж\nb",
+             {std::string(1023, 'a') + "\xEF\xBF\xBD", "b", "", ""}}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(TextFileTest, AsciiLocaleWritesAndReadsNonAsciiAsReplacement)
-{
-    ASSERT_NE(std::setlocale(LC_CTYPE, "C"), nullptr);
-    TTextFileWriter writer(File());
-    writer.WriteLine("Жx€é\xFF");
-    writer.Close();
-    EXPECT_EQ(ReadBytes(File()), "?x???\r\n");
+struct EncodingCase {
+    const char* name;
+    std::function<std::string()> locale; // the locale the environment names
+    std::string characterSet;
+    std::string written; // "Жx€é" as written
+    std::string read;    // what a line "\xC6\xD0\x96" reads as
+};
 
-    WriteBytes(File(), "a\xE9z\r\n");
-    EXPECT_EQ(ReadLines(File(), 1), std::vector<std::string>{"a\xEF\xBF\xBDz"});
+class EncodingTest : public TextFileTest, public testing::WithParamInterface<EncodingCase> {};
+
+// Only a real 8-bit locale makes a character the file cannot hold a '?'.
+TEST_P(EncodingTest, TextFilesFollowTheLocaleOfTheStart)
+{
+    SetTextFileLocale(GetParam().locale().c_str());
+    EXPECT_EQ(TextFileCharacterSet(), GetParam().characterSet);
+    TTextFileWriter writer(File());
+    writer.WriteLine("Жx€é");
+    writer.Close();
+    EXPECT_EQ(ReadBytes(File()), GetParam().written + "\r\n");
+
+    WriteBytes(File(), "\xC6\xD0\x96\r\n");
+    EXPECT_EQ(ReadLines(File(), 1), std::vector<std::string>{GetParam().read});
+}
+
+const std::string Utf8Written = "\xD0\x96x\xE2\x82\xAC\xC3\xA9";
+const std::string Utf8Read = "\xEF\xBF\xBDЖ";
+
+INSTANTIATE_TEST_SUITE_P(Locales, EncodingTest, testing::Values(
+    EncodingCase{"C", [] { return "C"; }, "UTF-8", Utf8Written, Utf8Read},
+    EncodingCase{"Posix", [] { return "POSIX"; }, "UTF-8", Utf8Written, Utf8Read},
+    EncodingCase{"NotInstalled", [] { return "xx_XX.UTF-8"; }, "UTF-8", Utf8Written, Utf8Read},
+    EncodingCase{"CUtf8", [] { return "C.UTF-8"; }, "UTF-8", Utf8Written, Utf8Read},
+    EncodingCase{"Koi8r", [] { return EightBitLocale("KOI8-R"); }, "KOI8-R", "\xF6x??", "фп√"},
+    EncodingCase{"Iso88595", [] { return EightBitLocale("ISO-8859-5"); }, "ISO-8859-5", "\xB6x??", "Ца\xC2\x96"},
+    EncodingCase{"Cp1251", [] { return EightBitLocale("CP1251"); }, "CP1251", "\xC6x\x88?", "ЖР–"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(TextFileTest, LaterChangesOfTheProcessLocaleChangeNothing)
+{
+    const std::string koi8r = EightBitLocale("KOI8-R");
+    SetTextFileLocale(koi8r.c_str());
+    ASSERT_NE(std::setlocale(LC_ALL, "C.UTF-8"), nullptr); // as a toolkit may do
+    EXPECT_EQ(Utf8ToNarrow("Жx"), "\xF6x");
+
+    SetTextFileLocale("C");
+    ASSERT_NE(std::setlocale(LC_CTYPE, koi8r.c_str()), nullptr);
+    EXPECT_EQ(Utf8ToNarrow("Жx"), "\xD0\x96x");
+    EXPECT_EQ(NarrowToUtf8("\xD0\x96x"), "Жx");
+}
+
+// A line read and written again keeps its bytes: reading and writing once
+// more changes nothing, also after an undecodable byte became U+FFFD.
+TEST_F(TextFileTest, ReadThenWrittenLineKeepsItsBytes)
+{
+    const struct {
+        std::string bytes, afterFirstRound;
+    } cases[] = {
+        {"\xEF\xBF\xBD", "\xEF\xBF\xBD"},
+        {"a\xEF\xBF\xBD\xEF\xBF\xBD b", "a\xEF\xBF\xBD\xEF\xBF\xBD b"},
+        {"Адрес \xE2\x84\x96 7", "Адрес \xE2\x84\x96 7"},
+        {"\xC1\xE0", "\xEF\xBF\xBD\xEF\xBF\xBD"}, // Windows-1251 "Ба" in a UTF-8 file
+    };
+    for (const auto& c : cases) {
+        WriteBytes(File(), c.bytes + "\r\n");
+        for (int round = 1; round <= 3; ++round) {
+            const std::string line = ReadLines(File(), 1)[0];
+            TTextFileWriter writer(File());
+            writer.WriteLine(line);
+            writer.Close();
+            EXPECT_EQ(ReadBytes(File()), c.afterFirstRound + "\r\n") << "round " << round << ": " << c.bytes;
+        }
+    }
 }
 
 TEST_F(TextFileTest, Utf8LocaleWritesUtf8WithoutByteOrderMark)
@@ -231,6 +304,14 @@ INSTANTIATE_TEST_SUITE_P(Errors, FileErrorTest, testing::Values(
               "EInOutError 5: File access denied"},
     ErrorCase{"DiskFull", [](const fs::path&) { TTextFileWriter w("/dev/full"); w.WriteLine("x"); },
               "EInOutError 101: Disk full"},
+    ErrorCase{"ReadCharacterDevice", [](const fs::path&) { TTextFileReader r("/dev/null"); r.ReadLine(); },
+              "EInOutError 5: File access denied"},
+    ErrorCase{"ReadFifo", [](const fs::path& d) {
+                  if (::mkfifo((d / "folder" / "fifo").c_str(), 0600) != 0) throw std::runtime_error("mkfifo");
+                  TTextFileReader r(d / "folder" / "fifo");
+                  r.ReadLine();
+              },
+              "EInOutError 5: File access denied"},
     ErrorCase{"ReadFailure", [](const fs::path&) { TTextFileReader r("/proc/self/mem"); r.ReadLine(); },
               "EInOutError 5: I/O error 5"},
     ErrorCase{"CloseTwice", [](const fs::path& d) { TTextFileWriter w(d / "f"); w.Close(); fs::remove(d / "f"); w.Close(); },
@@ -250,16 +331,19 @@ TEST_F(TextFileTest, NameOf259CharactersIsAccepted)
     EXPECT_EQ(ErrorOf([&] { TTextFileWriter(name + "a").Close(); }), "EInOutError 3: Invalid filename");
 }
 
+// A file nobody may read or write: refused for the owner, and as root for
+// the user the step then runs as.
 TEST_F(TextFileTest, RefusedPermissionIsAccessDenied)
 {
     WriteBytes(File(), "secret\r\n");
-    fs::permissions(File(), fs::perms::owner_read | fs::perms::owner_write);
+    fs::permissions(File(), fs::perms::none);
     fs::permissions(Dir, fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec);
     const fs::path file = File();
     EXPECT_EQ(RunAsNobody([&] { TTextFileReader r(file); return std::string("opened"); }),
               "EInOutError 5: File access denied");
     EXPECT_EQ(RunAsNobody([&] { TTextFileWriter w(file); return std::string("opened"); }),
               "EInOutError 5: File access denied");
+    fs::permissions(File(), fs::perms::owner_read);
     EXPECT_EQ(ReadBytes(File()), "secret\r\n");
 }
 
