@@ -309,7 +309,9 @@ std::vector<const TControlRow*> TabOrder()
     std::vector<const TControlRow*> order;
     for (const TControlRow& row : ControlTable)
         if (row.TakesFocus) order.push_back(&row);
-    const auto place = [](const TControlRow* Row) { return std::pair(Row->InGroup ? 0 : Row->Tab, Row->InGroup ? Row->Tab : -1); };
+    const auto place = [](const TControlRow* Row) {
+        return Row->InGroup ? std::pair(0, Row->Tab) : std::pair(Row->Tab, -1);
+    };
     std::ranges::sort(order, {}, place);
     return order;
 }
@@ -332,7 +334,8 @@ TEST_F(Window, ControlsStandWhereTheirTableSays)
         EXPECT_EQ(std::pair(control->x(), control->y()), std::pair(row.Left, row.Top)) << "left, top";
         EXPECT_EQ(control->font().pixelSize(), 11);
         if (row.Width != 0) {
-            EXPECT_EQ(std::pair(control->width(), control->height()), std::pair(row.Width, row.Height)) << "width, height";
+            EXPECT_EQ(std::pair(control->width(), control->height()), std::pair(row.Width, row.Height))
+                << "width, height";
         } else {
             const int rightLimit = RightLimitOf(row, control->parentWidget()->width());
             EXPECT_GE(control->width(), control->sizeHint().width()) << "caption cut";
@@ -360,7 +363,8 @@ TEST_F(Window, ControlsStandWhereTheirTableSays)
         QWidget* first = QApplication::focusWidget();
         ASSERT_EQ(first, form->Com);
         for (QWidget* focus = first; walked.size() <= expected.size();) {
-            const auto row = std::ranges::find_if(ControlTable, [&](const TControlRow& r) { return r.Of(*form) == focus; });
+            const auto row =
+                std::ranges::find_if(ControlTable, [&](const TControlRow& r) { return r.Of(*form) == focus; });
             walked.push_back(row == std::end(ControlTable) ? "?" : row->Name);
             QTest::keyClick(focus, Qt::Key_Tab);
             focus = QApplication::focusWidget();
