@@ -5,7 +5,7 @@ set -euo pipefail
 
 build=(cmake make g++ pkg-config qt6-base-dev)
 case "${1:-test}" in
-  test) packages=("${build[@]}" libgtest-dev libgmock-dev locales) ;;
+  test) packages=("${build[@]}" libgtest-dev libgmock-dev locales fonts-dejavu-core fonts-dejavu-extra) ;;
   demo) packages=("${build[@]}" fonts-liberation2) ;;
   screenshot) packages=("${build[@]}" fonts-liberation2 xvfb xauth xdotool imagemagick) ;;
   fuzz) packages=("${build[@]}" clang libclang-rt-dev) ;;

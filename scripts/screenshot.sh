@@ -1,10 +1,15 @@
 #!/usr/bin/env bash
 # Runs the demo under a virtual display, clicks Connect and Start as an
 # operator would, and saves a picture of the window after the download to
-# docs/screenshot.png.
+# docs/screenshot.png, or to the file given.
+# The window's fonts are the machine's; to see it with other faces, point
+# FONTCONFIG_FILE at a fontconfig file that lists only those.
+# Usage: scripts/screenshot.sh [picture.png]
 set -euo pipefail
+picture=${1:+$(realpath -m "$1")}
 cd "$(dirname "$0")/.."
 root=$PWD
+picture=${picture:-$root/docs/screenshot.png}
 scripts/install-deps.sh screenshot
 cmake -S . -B build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=OFF
 cmake --build build/release -j2 --target ActionLog simdevice
@@ -29,8 +34,8 @@ xvfb-run -a -s "-screen 0 560x500x24" bash -c '
   sleep 3
   xdotool mousemove --window "$window" 360 153 click 1  # Save
   sleep 0.5
-  import -window "$window" "$2/docs/screenshot.png"
+  import -window "$window" "$3"
   kill $app
-' _ "$work" "$root"
+' _ "$work" "$root" "$picture"
 ls "$work"/Журнал_ЛОРНИК_*.txt >/dev/null
-echo "docs/screenshot.png written"
+echo "$picture written"

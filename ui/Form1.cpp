@@ -2,6 +2,7 @@
 
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QFontMetrics>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QIcon>
@@ -14,6 +15,8 @@
 #include <QTableView>
 #include <QTimer>
 
+#include <algorithm>
+#include <initializer_list>
 #include <limits>
 
 #include "runtime/Exceptions.h"
@@ -69,6 +72,44 @@ QComboBox* MakeList(QWidget* Parent, int Left, int Top)
     return list;
 }
 
+// A label and the x at which the control to its right begins (or the edge
+// of its parent).
+struct TLabelRoom {
+    QLabel* Label;
+    int RightLimit;
+};
+
+// The label's box must end by its limit, and its ink one pixel before,
+// so that the caption never touches its neighbour's frame.
+bool CaptionFits(const QFontMetrics& Metrics, const TLabelRoom& Room)
+{
+    const QString caption = Room.Label->text();
+    const QRect box = Metrics.boundingRect(QRect(0, 0, 2000, 2000), Qt::AlignLeft | Qt::AlignVCenter, caption);
+    const int lastInked = Room.Label->x() + Metrics.tightBoundingRect(caption).right();
+    return Room.Label->x() + box.width() <= Room.RightLimit && lastInked < Room.RightLimit - 1;
+}
+
+bool CaptionsFit(const QFont& Font, std::initializer_list<TLabelRoom> Rooms)
+{
+    const QFontMetrics metrics(Font);
+    return std::ranges::all_of(Rooms, [&](const TLabelRoom& Room) { return CaptionFits(metrics, Room); });
+}
+
+// The layout is made for Tahoma's narrow captions. When the face found is
+// wider and no narrower one is installed (only DejaVu Sans, say), the face
+// is drawn condensed just enough that no label runs under its neighbour.
+QFont FittedFont(QFont Font, std::initializer_list<TLabelRoom> Rooms)
+{
+    constexpr int NarrowestStretch = QFont::Condensed;
+    if (CaptionsFit(Font, Rooms)) return Font;
+    for (int stretch = QFont::Unstretched - 1; stretch > NarrowestStretch; --stretch) {
+        Font.setStretch(stretch);
+        if (CaptionsFit(Font, Rooms)) return Font;
+    }
+    Font.setStretch(NarrowestStretch);
+    return Font;
+}
+
 // A log sheet over a meter's display.
 QIcon ProgramIcon()
 {
@@ -119,10 +160,13 @@ void TForm1::BuildControls()
 {
     setWindowTitle(QString::fromUtf8(Caption));
     setWindowIcon(ProgramIcon());
-    // Tahoma where it is installed, else a face of the same width.
+    // Tahoma where it is installed, else a face whose captions fit the
+    // layout: the faces as wide as Arial, then DejaVu Sans Condensed before
+    // the wider DejaVu Sans.
     QFont font;
     font.setFamilies({QStringLiteral("Tahoma"), QStringLiteral("Liberation Sans"), QStringLiteral("Arial"),
-                      QStringLiteral("Nimbus Sans"), QStringLiteral("DejaVu Sans")});
+                      QStringLiteral("Nimbus Sans"), QStringLiteral("DejaVu Sans Condensed"),
+                      QStringLiteral("DejaVu Sans")});
     font.setPixelSize(11);
     setFont(font);
     setFixedSize(521, 461);
@@ -184,6 +228,12 @@ void TForm1::BuildControls()
     ProgressBar->setTextVisible(false);
     ShowProgress();
     Save = MakeButton(this, "Сохранить", 312, 141, 97, 25);
+
+    const std::initializer_list<TLabelRoom> labelRooms{
+        {Com_str, Com->x()},     {Speed_str, Speed->x()},     {Label4, Adder->x()},      {Index_str, Index->x()},
+        {Count_str, Count->x()}, {Version_str, Serial->x()}, {Serial_str, width()}};
+    setFont(FittedFont(font, labelRooms));
+    for (const TLabelRoom& room : labelRooms) room.Label->adjustSize();
 
     Timer1 = new QTimer(this);
     Timer1->setInterval(2500);
