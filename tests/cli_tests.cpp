@@ -269,6 +269,22 @@ TEST_F(Cli, ScanFindsTheDeviceAmongSilentAddresses)
     EXPECT_TRUE(FilesInWork().empty());
 }
 
+// An answer later than the scan's time-out reaches the port while the next
+// address is asked: it is not taken for a device at that address.
+TEST_F(Cli, ScanDoesNotCreditALateAnswerToTheNextAddress)
+{
+    StartDevice({"--address", "17", "--delay-ms", "90"});
+    const TCliResult late =
+        RunCli({"scan", "--port", Port(), "--speed", "115200", "--addresses", "17-18", "--timeout", "60"}, work);
+    EXPECT_EQ(late.Status, 1) << late.Err;
+    EXPECT_EQ(late.Out, "");
+
+    const TCliResult patient =
+        RunCli({"scan", "--port", Port(), "--speed", "115200", "--addresses", "17-18", "--timeout", "400"}, work);
+    EXPECT_EQ(patient.Status, 0) << patient.Err;
+    EXPECT_EQ(patient.Out, "17\t115200\tV2.14\t20231187\t300\n");
+}
+
 // --- trace -------------------------------------------------------------------
 
 // The lines after the first one that contains Text.

@@ -98,8 +98,11 @@ public:
     TSession(const TSession&) = delete;
     TSession& operator=(const TSession&) = delete;
 
-    // Connect and wait for the identify, serial-number and record-count answers.
-    TOutcome Connect(const std::string& Port, const std::string& Speed, int32_t Address)
+    // Connect and wait for the identify, serial-number and record-count
+    // answers. The scan asks for the identify answer to come from Address:
+    // one from another is a late answer of a device asked before, and
+    // counts as none.
+    TOutcome Connect(const std::string& Port, const std::string& Speed, int32_t Address, bool AddressMustMatch = false)
     {
         Window.Select(TDropDown::Com, Port);
         Window.Select(TDropDown::Speed, Speed);
@@ -110,6 +113,8 @@ public:
         FHandshakeDone = false;
         FHandshakeTimedOut = false;
         FInHandshake = true;
+        FAddressMustMatch = AddressMustMatch;
+        FAddress = static_cast<uint8_t>(Address);
         const auto outcome = RunHandshake();
         FInHandshake = false;
         Loop.StopTimer(FHandshakeTimer);
@@ -186,13 +191,16 @@ private:
             return TOutcome::oPortFailed;
         }
         Loop.RunUntil([&] {
-            return FHandshakeDone || FHandshakeTimedOut || Window.HasMessages() || Failed() || Signals > 0;
+            return FHandshakeDone || FHandshakeTimedOut || Window.HasMessages() || Failed() || Signals > 0 ||
+                   StrayAnswer();
         });
         if (Failed()) return TOutcome::oPortFailed;
         if (Signals > 0) return TOutcome::oInterrupted;
-        if (!FHandshakeDone) return TOutcome::oNoAnswer;
+        if (!FHandshakeDone || StrayAnswer()) return TOutcome::oNoAnswer;
         return TOutcome::oDone;
     }
+
+    bool StrayAnswer() const { return FAddressMustMatch && IdentifiedAddress && *IdentifiedAddress != FAddress; }
 
     TComPortExchange FPortExchange{ComPort1};
     std::optional<TCliTrace> FTrace;
@@ -201,6 +209,8 @@ private:
     bool FInHandshake = false;
     bool FHandshakeDone = false;
     bool FHandshakeTimedOut = false;
+    bool FAddressMustMatch = false;
+    uint8_t FAddress = 0;
     std::vector<std::string> FLoopErrors;
 };
 
@@ -310,10 +320,9 @@ int RunScan(const TCliOptions& Options)
                 std::fprintf(stderr, "\rscanning %s bit/s, address %d\x1b[K", speed.c_str(), address);
                 std::fflush(stderr);
             }
-            const TOutcome outcome = session.Connect(Options.Port, speed, address);
-            // An answer from another address is a late one from a device asked before.
-            const bool identified = session.IdentifiedAddress && *session.IdentifiedAddress == (address & 0xFF);
-            if (identified && outcome != TOutcome::oPortFailed) {
+            const TOutcome outcome = session.Connect(Options.Port, speed, address, /*AddressMustMatch=*/true);
+            if (session.IdentifiedAddress && *session.IdentifiedAddress == address &&
+                outcome != TOutcome::oPortFailed) {
                 if (terminal) std::fprintf(stderr, "\r\x1b[K");
                 const auto field = [](const std::string& Text) { return Text.empty() ? std::string("-") : Text; };
                 std::printf("%d\t%s\t%s\t%s\t%s\n", address, speed.c_str(),

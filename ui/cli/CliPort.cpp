@@ -52,13 +52,15 @@ void TTracedExchange::Open()
         FTrace.Line("open " + FPortName + " failed: " + e.what());
         throw;
     }
+    FOpen = true;
     FTrace.Line("open " + FPortName + " at " + BaudRateToText(FBaudRate) + " bit/s");
 }
 
 void TTracedExchange::Close()
 {
     FPort.Close();
-    FTrace.Line("closed");
+    if (FOpen) FTrace.Line("closed");
+    FOpen = false;
 }
 
 int32_t TTracedExchange::Write(std::span<const uint8_t> Buffer)

@@ -48,4 +48,5 @@ private:
     TCliTrace& FTrace;
     std::string FPortName;
     TBaudRate FBaudRate = TBaudRate::br9600;
+    bool FOpen = false;
 };
