@@ -93,10 +93,29 @@ std::string DescribeAnswer(std::span<const uint8_t> Answer)
     return "answer with function 0x" + Hex2(Answer[1]) + from + ": not acted on";
 }
 
+void TCliTrace::Write(const std::string& Stamp, const std::string& Text)
+{
+    std::fprintf(FOutput, "%s %s\n", Stamp.c_str(), Text.c_str());
+    std::fflush(FOutput);
+}
+
 void TCliTrace::Line(const std::string& Text)
 {
-    std::fprintf(FOutput, "%s %s\n", TimeStamp().c_str(), Text.c_str());
-    std::fflush(FOutput);
+    FlushReceived();
+    Write(TimeStamp(), Text);
+}
+
+void TCliTrace::FlushReceived()
+{
+    if (FReceived.empty()) return;
+    std::string text = "< " + HexBytes(FReceived);
+    if (FReceivedReads > 1) {
+        const auto span = std::chrono::duration_cast<std::chrono::milliseconds>(FLastRead - FFirstRead).count();
+        text += "  (" + IntToStr(FReceivedReads) + " reads over " + IntToStr(span) + " ms)";
+    }
+    FReceived.clear();
+    FReceivedReads = 0;
+    Write(FReceivedStamp, text);
 }
 
 void TCliTrace::Sent(std::span<const uint8_t> Frame)
@@ -106,7 +125,14 @@ void TCliTrace::Sent(std::span<const uint8_t> Frame)
 
 void TCliTrace::Received(std::span<const uint8_t> Bytes)
 {
-    Line("< " + HexBytes(Bytes));
+    const auto now = std::chrono::steady_clock::now();
+    if (FReceived.empty()) {
+        FReceivedStamp = TimeStamp();
+        FFirstRead = now;
+    }
+    FLastRead = now;
+    ++FReceivedReads;
+    FReceived.insert(FReceived.end(), Bytes.begin(), Bytes.end());
 }
 
 void TCliTrace::Note(TExchangeController::TTraceNote Note, std::span<const uint8_t> Bytes)
