@@ -301,7 +301,8 @@ int RunDownload(const TCliOptions& Options)
 
     const fs::path file = Options.Output ? fs::path(*Options.Output) : fs::path(LogFileName(session.Window.SerialText()));
     if (!SaveWhole(session.Window, file)) return outcome == TOutcome::oDone ? esSaveFailed : StatusOf(outcome);
-    Say("saved " + IntToStr(session.Window.RecordRows()) + " records to " + file.string());
+    const int32_t saved = session.Window.RecordRows();
+    Say("saved " + IntToStr(saved) + (saved == 1 ? " record to " : " records to ") + file.string());
     return StatusOf(outcome);
 }
 
