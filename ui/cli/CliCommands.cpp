@@ -6,8 +6,6 @@
 #include <optional>
 #include <system_error>
 
-#include <unistd.h>
-
 #include "protocol/ExchangeController.h"
 #include "protocol/Frames.h"
 #include "runtime/Convert.h"
@@ -16,6 +14,7 @@
 #include "serial/ListComPorts.h"
 #include "ui/LogExport.h"
 #include "ui/cli/CliEventLoop.h"
+#include "ui/cli/CliPlatform.h"
 #include "ui/cli/CliPort.h"
 #include "ui/cli/CliProgress.h"
 #include "ui/cli/CliTrace.h"
@@ -290,7 +289,7 @@ int RunDownload(const TCliOptions& Options)
         IntToStr(index) + " down");
 
     std::optional<TCliProgress> progress;
-    if (!Options.Trace) progress.emplace(stderr, ::isatty(STDERR_FILENO) == 1, std::max(fetched, 0));
+    if (!Options.Trace) progress.emplace(stderr, CliPlatform::StderrIsTerminal(), std::max(fetched, 0));
     const TOutcome outcome = session.Download(index, count, progress ? &*progress : nullptr);
     if (progress) progress->Finish();
     session.Disconnect();
@@ -309,7 +308,7 @@ int RunDownload(const TCliOptions& Options)
 int RunScan(const TCliOptions& Options)
 {
     TSession session(Options.Trace);
-    const bool terminal = ::isatty(STDERR_FILENO) == 1 && !Options.Trace;
+    const bool terminal = CliPlatform::StderrIsTerminal() && !Options.Trace;
     int found = 0;
     for (const std::string& speed : Options.Speeds) {
         const int32_t bits = BaudRateToBits(TextToBaudRate(speed), 9600);

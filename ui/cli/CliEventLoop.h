@@ -1,10 +1,10 @@
 #pragma once
 // The command line's main loop on the main thread: the port's hand-overs
 // from its event thread, single-shot timers with sub-millisecond deadlines,
-// and SIGINT/SIGTERM, all waited for at once.
+// and interrupts (SIGINT/SIGTERM), all waited for at once.
 //
-// A signal only wakes the loop (through a pipe its handler writes to); what
-// it means is decided on the main thread, by OnSignal.
+// An interrupt only wakes the loop; what it means is decided on the main
+// thread, by OnSignal.
 
 #include <chrono>
 #include <exception>
@@ -12,13 +12,15 @@
 #include <optional>
 #include <vector>
 
+#include "ui/cli/CliPlatform.h"
+
 class TCliEventLoop {
 public:
-    using TClock = std::chrono::steady_clock;
+    using TClock = CliPlatform::TClock;
     using TTimerId = size_t;
 
-    // Makes the calling thread the main thread and takes over SIGINT and
-    // SIGTERM; only one loop may exist at a time.
+    // Makes the calling thread the main thread and takes over the
+    // interrupts; only one loop may exist at a time.
     TCliEventLoop();
     ~TCliEventLoop();
     TCliEventLoop(const TCliEventLoop&) = delete;
@@ -30,7 +32,7 @@ public:
     void StopTimer(TTimerId Timer);
     bool TimerActive(TTimerId Timer) const;
 
-    // Runs hand-overs, due timers and signals until Done() holds; Done is
+    // Runs hand-overs, due timers and interrupts until Done() holds; Done is
     // asked before the first wait and after every event.
     void RunUntil(const std::function<bool()>& Done);
 
@@ -46,12 +48,9 @@ private:
         std::optional<TClock::time_point> Due;
     };
 
-    void WaitForEvent();
+    std::optional<TClock::time_point> NextDue() const;
     void RunDueTimers();
-    void TakeSignals();
 
+    CliPlatform::TWaitSet FWaitSet;
     std::vector<TTimer> FTimers;
-    int FWakeRead = -1;
-    int FWakeWrite = -1;
-    int FSignalRead = -1;
 };
