@@ -218,6 +218,18 @@ TEST_F(Cli, PortThatCannotBeOpenedEndsWithStatus3AndTheWindowsMessage)
     }
 }
 
+// The adapter pulled out mid-download: the window's message, status 3, and
+// the records that came are saved.
+TEST_F(Cli, LineThatFailsMidDownloadEndsWithStatus3AndKeepsTheRecords)
+{
+    StartDevice({"--records", "50", "--unplug-after", "5"});
+    const TCliResult r = RunCli(Download(), work);
+    EXPECT_EQ(r.Status, 3) << r.Err;
+    EXPECT_NE(r.Err.find("(Error: 5)\n"), std::string::npos) << r.Err;
+    EXPECT_NE(r.Err.find("saved 5 records to " + LogFile), std::string::npos) << r.Err;
+    EXPECT_EQ(ReadBytes(work / LogFile), Expected(Downwards(49, 45)));
+}
+
 // Ctrl-C or a service manager's stop ends the download as Stop does: what
 // came is saved, nothing after it is asked for.
 TEST_F(Cli, InterruptMidDownloadSavesTheRecordsThatCame)
