@@ -284,9 +284,12 @@ int RunDownload(const TCliOptions& Options)
     // Records below index 0 do not exist: the download ends at 0.
     const int32_t count = Options.Count.value_or(index + 1);
     const int32_t fetched = std::min(count, index + 1);
-    Say("device " + Printable(session.Window.VersionText()) + ", serial number " + session.Window.SerialText() +
-        ", " + IntToStr(records) + " records; fetching " + IntToStr(std::max(fetched, 0)) + " from index " +
-        IntToStr(index) + " down");
+    const std::string device = "device " + Printable(session.Window.VersionText()) + ", serial number " +
+                               session.Window.SerialText() + ", " + IntToStr(records) + " records";
+    if (fetched > 0)
+        Say(device + "; fetching " + IntToStr(fetched) + " from index " + IntToStr(index) + " down");
+    else
+        Say(device + "; nothing to fetch");
 
     std::optional<TCliProgress> progress;
     if (!Options.Trace) progress.emplace(stderr, CliPlatform::StderrIsTerminal(), std::max(fetched, 0));

@@ -38,6 +38,7 @@ void TCliProgress::Update(int32_t Done)
         if (FDrawn && Done < FTotal && now - FLastDrawn < std::chrono::milliseconds(100)) return;
         FLastDrawn = now;
         FDrawn = true;
+        FDrawnDone = Done;
         std::fprintf(FOutput, "\r%s\x1b[K", BarText(Done, FTotal, now - FStart).c_str());
         std::fflush(FOutput);
         return;
@@ -53,7 +54,10 @@ void TCliProgress::Update(int32_t Done)
 void TCliProgress::Finish()
 {
     if (FTerminal && FDrawn) {
-        std::fprintf(FOutput, "\r%s\x1b[K\n", BarText(FDone, FTotal, TClock::now() - FStart).c_str());
+        // The last redraw may have been skipped as too soon after the one before.
+        if (FDrawnDone != FDone)
+            std::fprintf(FOutput, "\r%s\x1b[K", BarText(FDone, FTotal, TClock::now() - FStart).c_str());
+        std::fprintf(FOutput, "\n");
         std::fflush(FOutput);
     }
     FDrawn = false;

@@ -31,4 +31,5 @@ private:
     TClock::time_point FStart = TClock::now();
     TClock::time_point FLastDrawn{};
     bool FDrawn = false;
+    int32_t FDrawnDone = -1;
 };
