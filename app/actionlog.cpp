@@ -1,18 +1,19 @@
 // actionlog: the tool's work from a shell, over the same exchange controller,
 // serial port component and export file as the window.
 
-#include <clocale>
 #include <cstdio>
 #include <string_view>
 #include <vector>
 
+#include "runtime/Locale.h"
 #include "ui/cli/CliCommands.h"
 #include "ui/cli/CliOptions.h"
 
 int main(int argc, char* argv[])
 {
-    // Text files use the locale's narrow encoding, as the window's do.
-    std::setlocale(LC_ALL, "");
+    // The export file's character set follows the same start-up rule as the
+    // window's: UTF-8 unless a real 8-bit locale is in force.
+    SetLocaleFromEnvironment();
     const std::vector<std::string_view> args(argv + (argc > 0 ? 1 : 0), argv + argc);
     TCliOptions options;
     try {

@@ -36,8 +36,9 @@ TCliProcess::TCliProcess(const std::vector<std::string>& Args, const std::filesy
         ::dup2(out[1], STDOUT_FILENO);
         ::dup2(err[1], STDERR_FILENO);
         if (::chdir(dir.c_str()) != 0) ::_exit(126);
-        // The file's encoding must not depend on the environment the tests run in.
-        ::setenv("LC_ALL", "C.UTF-8", 1);
+        // No locale at all, as on a minimal system: the start-up rule makes
+        // the file UTF-8 whatever the environment the tests run in.
+        for (const char* name : {"LC_ALL", "LC_CTYPE", "LANG", "LANGUAGE"}) ::unsetenv(name);
         std::vector<char*> argv;
         for (std::string& a : args) argv.push_back(a.data());
         argv.push_back(nullptr);
