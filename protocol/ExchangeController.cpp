@@ -113,8 +113,7 @@ void TExchangeController::ComPort1RxChar(int32_t /*Count*/)
     try {
         ReadArrived(MaxReadsPerNotification);
     } catch (const std::exception& e) {
-        ForgetExchange();
-        if (FDownloading) StopDownload();
+        EndOnLineFailure();
         FWindow.PostError(e.what());
         throw;
     }
@@ -144,10 +143,24 @@ void TExchangeController::OnTheLine(F&& Step)
     try {
         Step();
     } catch (...) {
-        ForgetExchange();
-        if (FDownloading) StopDownload();
+        EndOnLineFailure();
         throw;
     }
+}
+
+// A failed line brings no more bytes, so an answer that verifies so far is
+// whole: its record is kept before the download ends. Nothing is written.
+void TExchangeController::EndOnLineFailure()
+{
+    if (FDownloading) {
+        StopDownload();
+        if (FAssembler.State() == TAnswerAssembler::TState::asVerifiesSoFar) {
+            const std::vector<uint8_t> answer = FAssembler.TakeAnswer();
+            if (Frames::AnswerVerifies(answer) && Frames::AnswerKind(answer) == Frames::TAnswerKind::akRecord)
+                RecordAnswer(answer);
+        }
+    }
+    ForgetExchange();
 }
 
 void TExchangeController::AnswerTimerTimer()

@@ -84,6 +84,7 @@ private:
 
     template <typename F>
     void OnTheLine(F&& Step);
+    void EndOnLineFailure();
     // Returns the number of bytes read.
     size_t ReadArrived(int MaxReads);
     void ProcessAssembled();
