@@ -129,8 +129,10 @@ void TExchangeController::SilenceTimerTimer()
 
         if (FAssembler.State() == TAnswerAssembler::TState::asVerifiesSoFar)
             ActOnAnswer(FAssembler.TakeAnswer());
-        else
+        else {
+            Trace(TTraceNote::tnDropped, FAssembler.Bytes());
             FAssembler.Drop();
+        }
     });
 }
 
@@ -158,6 +160,7 @@ void TExchangeController::AnswerTimerTimer()
         OnTheLine([this] {
             FPort.ClearBuffer(true, false);
             SendRecordRequest(FPort, *FAwaited);
+            Trace(TTraceNote::tnResent);
         });
         return;
     }
@@ -218,6 +221,7 @@ void TExchangeController::ProcessAssembled()
             ActOnAnswer(FAssembler.TakeAnswer());
             break;
         case TState::asOverflow:
+            Trace(TTraceNote::tnDropped, FAssembler.Bytes());
             FAssembler.Drop();
             break;
         case TState::asVerifiesSoFar:
@@ -232,7 +236,9 @@ void TExchangeController::ProcessAssembled()
 
 void TExchangeController::ActOnAnswer(std::span<const uint8_t> Answer)
 {
-    if (!Frames::AnswerVerifies(Answer)) return;
+    const bool verifies = Frames::AnswerVerifies(Answer);
+    Trace(verifies ? TTraceNote::tnAnswer : TTraceNote::tnDropped, Answer);
+    if (!verifies) return;
 
     switch (Frames::AnswerKind(Answer)) {
     case Frames::TAnswerKind::akIdentify:
@@ -304,6 +310,7 @@ std::optional<TExchangeController::TRecordRequest> TExchangeController::RecordAn
         FWindow.StopTimer(TExchangeTimer::etAnswer);
     else
         FWindow.StartTimer(TExchangeTimer::etAnswer, AnswerTimeout());
+    if (!FAwaited) Trace(TTraceNote::tnUnawaited);
     return std::exchange(FAwaited, std::nullopt);
 }
 

@@ -18,6 +18,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 
@@ -59,7 +60,22 @@ public:
     // 1000 ms plus the time the longest answer (255 bytes) takes on the line.
     std::chrono::microseconds AnswerTimeout() const;
 
+    // What the controller made of the line's traffic, for a trace of it.
+    enum class TTraceNote : uint8_t {
+        tnAnswer,    // a whole answer whose checksum holds; Bytes is the answer
+        tnDropped,   // bytes that make no answer (checksum bad, cut short, too long)
+        tnUnawaited, // the record answer just noted: no request awaits it, dropped
+        tnResent,    // the record request just written was a copy of an unanswered one
+    };
+    // Optional; called on the main thread as the controller decides.
+    std::function<void(TTraceNote Note, std::span<const uint8_t> Bytes)> OnTrace;
+
 private:
+    void Trace(TTraceNote Note, std::span<const uint8_t> Bytes = {})
+    {
+        if (OnTrace) OnTrace(Note, Bytes);
+    }
+
     struct TRecordRequest {
         int32_t Index = 0;
         int32_t Row = 0;

@@ -7,11 +7,12 @@ cd "$(dirname "$0")/.."
 root=$PWD
 scripts/install-deps.sh demo
 cmake -S . -B build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=OFF
-cmake --build build/release -j2 --target ActionLog simdevice
+cmake --build build/release -j2 --target ActionLog actionlog simdevice
 
 if [ -z "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
   echo "No display to show the window on. On a desktop, run this from its terminal;" >&2
-  echo "scripts/screenshot.sh runs the same demo under a virtual display instead." >&2
+  echo "scripts/screenshot.sh runs the same demo under a virtual display instead;" >&2
+  echo "build/release/app/actionlog does the download without one (see README.md)." >&2
   exit 1
 fi
 

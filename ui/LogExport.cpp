@@ -9,10 +9,14 @@ std::string LogFileName(const std::string& Serial)
 
 void SaveLog(const ILogSource& Source)
 {
-    const std::string serial = Source.SerialText();
-    TTextFileWriter file(LogFileName(serial));
+    SaveLog(Source, LogFileName(Source.SerialText()));
+}
+
+void SaveLog(const ILogSource& Source, const std::filesystem::path& File)
+{
+    TTextFileWriter file(File);
     file.WriteLine("Версия прибора: " + Source.VersionText());
-    file.WriteLine("Серийный номер: " + serial);
+    file.WriteLine("Серийный номер: " + Source.SerialText());
     const int32_t rows = Source.RowCount();
     for (int32_t row = 1; row < rows; ++row)
         file.WriteLine(Source.Cell(0, row) + ' ' + Source.Cell(1, row));

@@ -2,6 +2,7 @@
 // The log export file "Журнал_ЛОРНИК_<serial>.txt" in the working directory.
 
 #include <cstdint>
+#include <filesystem>
 #include <string>
 
 // What the export reads of the window: the Version and Serial texts and the
@@ -21,6 +22,8 @@ public:
 // overwriting a file of the same name without asking. Raises EInOutError
 // when a file step fails.
 void SaveLog(const ILogSource& Source);
+// The same lines, written to File.
+void SaveLog(const ILogSource& Source, const std::filesystem::path& File);
 
 // "Журнал_ЛОРНИК_" + Serial + ".txt".
 std::string LogFileName(const std::string& Serial);
