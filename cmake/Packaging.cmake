@@ -5,9 +5,10 @@
 # in only where it is built.
 
 set(ACTIONLOG_PACKAGE actionlog)
-set(ACTIONLOG_MAINTAINER "ActionLog maintainers <maintainers@users.noreply.c-seed-0c90aadb.example>")
-# The AppStream ID is the reversed web domain: it must stay the same from
-# release to release. The screenshot is published under the home page.
+# The project's addresses, here only: the maintainer, the AppStream ID (the
+# reversed web domain; it must stay the same from release to release) and the
+# home page, under which the screenshot is published.
+set(ACTIONLOG_MAINTAINER "The ActionLog developers <actionlog@example.org>")
 set(ACTIONLOG_APPSTREAM_ID "org.example.ActionLog")
 set(ACTIONLOG_HOMEPAGE "https://example.org/actionlog")
 
