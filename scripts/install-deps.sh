@@ -1,15 +1,21 @@
 #!/usr/bin/env bash
 # Installs the Debian packages a command needs, only those missing.
-# Usage: scripts/install-deps.sh test|demo|screenshot|fuzz
+# Usage: scripts/install-deps.sh test|demo|screenshot|fuzz|package
 set -euo pipefail
 
 build=(cmake make g++ pkg-config qt6-base-dev)
+# The Debian package: dpkg-shlibdeps and dpkg-buildflags; and what its test
+# checks it with.
+package=(dpkg-dev)
+package_checks=(lintian desktop-file-utils appstream xvfb xdotool)
 case "${1:-test}" in
-  test) packages=("${build[@]}" libgtest-dev libgmock-dev locales fonts-dejavu-core fonts-dejavu-extra) ;;
+  test) packages=("${build[@]}" libgtest-dev libgmock-dev locales fonts-dejavu-core fonts-dejavu-extra
+                  "${package[@]}" "${package_checks[@]}") ;;
   demo) packages=("${build[@]}" fonts-liberation2) ;;
   screenshot) packages=("${build[@]}" fonts-liberation2 xvfb xauth xdotool imagemagick) ;;
   fuzz) packages=("${build[@]}" clang libclang-rt-dev) ;;
-  *) echo "usage: $0 test|demo|screenshot|fuzz" >&2; exit 2 ;;
+  package) packages=("${build[@]}" "${package[@]}") ;;
+  *) echo "usage: $0 test|demo|screenshot|fuzz|package" >&2; exit 2 ;;
 esac
 
 missing=()

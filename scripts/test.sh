@@ -14,3 +14,6 @@ export LSAN_OPTIONS=suppressions=$PWD/tests/lsan.supp
 cmake -S . -B build/test -DCMAKE_BUILD_TYPE=Debug -DSANITIZE=address,undefined
 cmake --build build/test -j2
 ctest --test-dir build/test -j2 --output-on-failure
+
+# The Debian package, built from a release build and checked installed.
+tests/package_test.sh
