@@ -177,7 +177,7 @@ TCliOptions ParseCommandLine(std::span<const std::string_view> Args)
 
 std::string VersionText()
 {
-    return "actionlog 1.0\n";
+    return "actionlog " ACTIONLOG_VERSION "\n";
 }
 
 std::string HelpText()
