@@ -30,8 +30,30 @@ wine_prefix_ready() {
   touch "$WINEPREFIX/.actionlog-ready"
 }
 
+# Wine takes the Windows locale and code pages from the locale's name, but
+# its file names need the locale's character set from the C library: a
+# locale the system lacks is made once under build/windows/locale.
+WINE_LOCALES="$WINE_REPO/build/windows/locale"
+
+wine_locale_path() {
+  local name="$1" normal
+  normal="$(echo "$name" | sed 's/UTF-8$/utf8/')"
+  if locale -a 2>/dev/null | grep -qx -e "$name" -e "$normal"; then return 0; fi
+  if [ ! -d "$WINE_LOCALES/$name" ]; then
+    mkdir -p "$WINE_LOCALES"
+    localedef -i "${name%%.*}" -f UTF-8 "$WINE_LOCALES/$name" >/dev/null 2>&1 || true
+  fi
+  echo "$WINE_LOCALES"
+}
+
 wine_run() {
-  LANG="$WINE_LANG" LC_ALL= wine "$@"
+  local locpath
+  locpath="$(wine_locale_path "$WINE_LANG")"
+  if [ -n "$locpath" ]; then
+    LOCPATH="$locpath" LANG="$WINE_LANG" LC_ALL="$WINE_LANG" wine "$@"
+  else
+    LANG="$WINE_LANG" LC_ALL="$WINE_LANG" wine "$@"
+  fi
 }
 
 # Wine reads its port table when it starts: the next start after

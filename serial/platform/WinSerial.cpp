@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include "runtime/WideText.h"
+
 #include <string>
 #include <utility>
 
@@ -293,26 +295,6 @@ int TWinDevice::WaitCommEvent(uint32_t& Mask, const TStopSignal& Stop, bool& Sto
     return 0;
 }
 
-std::wstring Widen(const std::string& Utf8)
-{
-    if (Utf8.empty()) return {};
-    const int size = ::MultiByteToWideChar(CP_UTF8, 0, Utf8.data(), static_cast<int>(Utf8.size()), nullptr, 0);
-    std::wstring wide(static_cast<size_t>(size), L'\0');
-    ::MultiByteToWideChar(CP_UTF8, 0, Utf8.data(), static_cast<int>(Utf8.size()), wide.data(), size);
-    return wide;
-}
-
-std::string Narrow(std::wstring_view Wide)
-{
-    if (Wide.empty()) return {};
-    const int size = ::WideCharToMultiByte(CP_UTF8, 0, Wide.data(), static_cast<int>(Wide.size()), nullptr, 0,
-                                           nullptr, nullptr);
-    std::string text(static_cast<size_t>(size), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, Wide.data(), static_cast<int>(Wide.size()), text.data(), size, nullptr,
-                          nullptr);
-    return text;
-}
-
 class TWinPlatform final : public TPlatform {
 public:
     int OpenDevice(const std::string& Name, std::unique_ptr<TDevice>& Device) override;
@@ -323,7 +305,7 @@ int TWinPlatform::OpenDevice(const std::string& Name, std::unique_ptr<TDevice>& 
 {
     // The device namespace reaches COM10 and above too, and no file of the
     // working folder can be mistaken for a port.
-    const std::wstring path = L"\\\\.\\" + Widen(Name);
+    const std::wstring path = L"\\\\.\\" + Utf8ToWide(Name);
     const HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                                       FILE_FLAG_OVERLAPPED, nullptr);
     if (file == INVALID_HANDLE_VALUE) return LastError();
@@ -342,7 +324,7 @@ std::string TWinPlatform::ErrorText(int Error) const
     while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r' || text.back() == L' '))
         text.remove_suffix(1);
     if (text.empty()) return "Error " + std::to_string(Error);
-    return Narrow(text);
+    return WideToUtf8(text);
 }
 
 } // namespace
