@@ -202,6 +202,26 @@ TEST_F(NullModem, AbortEndsAPendingReadFromAnotherThread)
     aborter.join();
 }
 
+TEST_F(NullModem, ATransferReleasedWhileUnderWayIsEndedFirst)
+{
+    ASSERT_EQ(Device->SetCommTimeouts({0, 0, 0, 0, 0}), 0); // no time-out at all
+    auto buffer = std::make_unique<Bytes>(8);
+    {
+        TTransfer t;
+        ASSERT_EQ(Device->StartRead(t, *buffer), ErrorIoPending);
+    } // released unfinished: the read is ended before its record goes
+    buffer.reset();
+    // A later abort no longer finds it, and the device goes on.
+    EXPECT_EQ(Device->Purge(PURGE_TXABORT | PURGE_RXABORT), 0);
+    ASSERT_EQ(Device->SetCommTimeouts(ReturnAtOnce), 0);
+    Far->Write({9});
+    ASSERT_TRUE(InputQueueReaches(1));
+    Bytes one(1);
+    TTransfer t;
+    ASSERT_EQ(Device->StartRead(t, one), 0);
+    EXPECT_EQ(one, Bytes{9});
+}
+
 TEST_F(NullModem, ClearEmptiesTheInputQueue)
 {
     Far->Write({1, 2, 3, 4, 5});
