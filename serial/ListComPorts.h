@@ -1,5 +1,8 @@
 #pragma once
-// The serial ports present, as the kernel reports them in sysfs.
+// The serial ports present, as the kernel reports them in sysfs; on Windows
+// as the registry lists them under HARDWARE\DEVICEMAP\SERIALCOMM ("COM1"),
+// where a key that cannot be opened leaves Target as it was and SysRoot and
+// DevRoot are not used.
 
 #include <filesystem>
 #include <string>
@@ -16,6 +19,11 @@
 void ListComPorts(std::vector<std::string>& Target,
                   const std::filesystem::path& SysRoot = "/sys",
                   const std::filesystem::path& DevRoot = "/dev");
+
+// Whether a port of that name is there to be opened, listed or not: a
+// character device (a name without '/' is taken under DevRoot, as the port
+// opens it); on Windows a device name the system knows.
+bool ComPortPresent(const std::string& Port, const std::filesystem::path& DevRoot = "/dev");
 
 // The order of the port list: whole names compared character by character,
 // letter case ignored, so "ttyS10" comes before "ttyS2" and a name before

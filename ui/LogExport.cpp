@@ -9,7 +9,10 @@ std::string LogFileName(const std::string& Serial)
 
 void SaveLog(const ILogSource& Source)
 {
-    SaveLog(Source, LogFileName(Source.SerialText()));
+    // The name is UTF-8 text: a path made of char8_t reads it so on every
+    // system, where one made of char would take the system's narrow encoding.
+    const std::string name = LogFileName(Source.SerialText());
+    SaveLog(Source, std::filesystem::path(std::u8string(name.begin(), name.end())));
 }
 
 void SaveLog(const ILogSource& Source, const std::filesystem::path& File)
