@@ -132,6 +132,20 @@ TEST_F(TextFile, LineEndsAndTheEndOfTheFile)
     }
 }
 
+// A huge line keeps its first bytes, and what is not a disk file (a device
+// that never ends) is refused before anything is read.
+TEST_F(TextFile, OnlyDiskFilesAreReadAndALineKeepsItsFirstBytes)
+{
+    WriteBytes("in.txt", std::string(5000, '\xC6') + "\r\nnext\r\n");
+    TTextFileReader file("in.txt");
+    std::string first;
+    for (int i = 0; i < 1024; ++i) first += "Ж";
+    EXPECT_EQ(file.ReadLine(), first);
+    EXPECT_EQ(file.ReadLine(), "next");
+    file.Close();
+    EXPECT_EQ(CaughtInOut([] { TTextFileReader device("NUL"); }), "5 File access denied");
+}
+
 TEST_F(TextFile, CyrillicNamesReachTheFileSystem)
 {
     const std::string name = LogFileName("20231187");
