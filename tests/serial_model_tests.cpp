@@ -389,7 +389,7 @@ TEST_F(ModelEvents, WithoutAWaitForModemLinesTheyAreLookedAt)
     port->Open();
     dsr.clear();
     line->SetInputLine(TIOCM_DSR, true);
-    EXPECT_TRUE(PumpUntil([&] { return !dsr.empty(); }));
+    ASSERT_TRUE(PumpUntil([&] { return !dsr.empty(); }));
     EXPECT_EQ(dsr.back(), true);
 }
 

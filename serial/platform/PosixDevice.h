@@ -128,7 +128,12 @@ private:
     uint32_t NewLineErrors();
     void StartLineWatcher();
     void StopLineWatcher();
-    void WatchLines();
+    struct TLineState {
+        int Lines = 0;
+        serial_icounter_struct Counters{};
+        bool Counted = false;
+    };
+    void WatchLines(TLineState State);
     void PollLines(int Lines);
     void ReportLineEvents(uint32_t Events);
 

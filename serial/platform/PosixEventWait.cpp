@@ -166,8 +166,13 @@ void TPosixDevice::StartLineWatcher()
     if (!FLineWatcherStop.Valid()) return;
     FLineWatcherStopping = false;
     FLineWatcherDone = false;
-    FLineWatcher = std::thread([this] {
-        WatchLines();
+    // The state the helper compares with is taken now: a change right after
+    // the mask was set is not lost to a helper that has yet to run.
+    TLineState state;
+    state.Lines = lines;
+    state.Counted = FCalls.Ioctl(FFd.Get(), TIOCGICOUNT, &state.Counters) == 0;
+    FLineWatcher = std::thread([this, state] {
+        WatchLines(state);
         FLineWatcherDone = true;
     });
 }
@@ -198,35 +203,38 @@ void TPosixDevice::ReportLineEvents(uint32_t Events)
 
 // The helper: the driver's wait for modem-line changes, whose counters
 // report every change, even a pulse long over by the time it is looked at.
-void TPosixDevice::WatchLines()
+void TPosixDevice::WatchLines(TLineState State)
 {
     const int fd = FFd.Get();
-    int lines = 0;
-    FCalls.Ioctl(fd, TIOCMGET, &lines);
-    serial_icounter_struct before{};
-    const bool counted = FCalls.Ioctl(fd, TIOCGICOUNT, &before) == 0;
+    int lines = State.Lines;
+    serial_icounter_struct before = State.Counters;
     while (!FLineWatcherStopping) {
+        // Changes since the last look come first: the driver's wait only
+        // reports those after it has begun.
+        serial_icounter_struct c{};
+        if (State.Counted && FCalls.Ioctl(fd, TIOCGICOUNT, &c) == 0) {
+            uint32_t events = 0;
+            if (c.cts != before.cts) events |= EV_CTS;
+            if (c.dsr != before.dsr) events |= EV_DSR;
+            if (c.dcd != before.dcd) events |= EV_RLSD;
+            if (c.rng != before.rng) events |= EV_RING;
+            before = c;
+            if (events != 0) {
+                ReportLineEvents(events);
+                continue;
+            }
+        }
         if (FCalls.Ioctl(fd, TIOCMIWAIT, reinterpret_cast<void*>(static_cast<uintptr_t>(WatchedLines))) != 0) {
             if (errno == EINTR) continue;
             // No such wait in this driver: look at the lines instead.
             if (NotSupported(errno)) PollLines(lines);
             return;
         }
+        if (State.Counted) continue;
         int now = 0;
         if (FCalls.Ioctl(fd, TIOCMGET, &now) != 0) return;
-        uint32_t events = 0;
-        serial_icounter_struct c{};
-        if (counted && FCalls.Ioctl(fd, TIOCGICOUNT, &c) == 0) {
-            if (c.cts != before.cts) events |= EV_CTS;
-            if (c.dsr != before.dsr) events |= EV_DSR;
-            if (c.dcd != before.dcd) events |= EV_RLSD;
-            if (c.rng != before.rng) events |= EV_RING;
-            before = c;
-        } else {
-            events = LineChangeEvents(lines, now);
-        }
+        ReportLineEvents(LineChangeEvents(lines, now));
         lines = now;
-        ReportLineEvents(events);
     }
 }
 
