@@ -4,6 +4,7 @@
 #   wine_prefix_ready           make the prefix if it is not there yet
 #   wine_run PROGRAM [ARGS...]  run a Windows program, its exit status kept
 #   wine_map_port COMn PATH     wine's COMn is the tty (or the symlink) PATH
+#   wine_map_ports COMn...      each COMn is the symlink $WINE_PORTS/comn
 #   wine_unmap_port COMn
 # Windows programs run with the ANSI code page of WINE_LANG, ru_RU.UTF-8 by
 # default (code page 1251), as on a Russian Windows.
@@ -22,7 +23,8 @@ WINE_PORTS="${WINE_PORTS:-$WINE_REPO/build/windows/ports}"
 
 wine_prefix_ready() {
   if [ -f "$WINEPREFIX/.actionlog-ready" ]; then return 0; fi
-  rm -rf "$WINEPREFIX"
+  # A half-made prefix of ours is made again; anyone else's is left alone.
+  case "$WINEPREFIX" in "$WINE_REPO"/build/*) rm -rf "$WINEPREFIX" ;; esac
   mkdir -p "$(dirname "$WINEPREFIX")"
   echo "Making the wine prefix $WINEPREFIX"
   DISPLAY= wineboot -i >/dev/null 2>&1
@@ -63,6 +65,26 @@ wine_map_port() {
   wine reg add 'HKLM\Software\Wine\Ports' /v "$port" /d "$path" /f >/dev/null
   wineserver -k || true
   wineserver -w
+}
+
+# Maps each port to $WINE_PORTS/<port> unless the prefix has it already,
+# with one restart of wine for all of them.
+wine_map_ports() {
+  local port changed=0 lower
+  mkdir -p "$WINE_PORTS"
+  for port in "$@"; do
+    lower="${port,,}"
+    if [ "$(readlink "$WINEPREFIX/dosdevices/$lower" 2>/dev/null)" != "$WINE_PORTS/$lower" ]; then
+      wine reg add 'HKLM\Software\Wine\Ports' /v "$port" /d "$WINE_PORTS/$lower" /f >/dev/null
+      changed=1
+    fi
+  done
+  if [ $changed -eq 1 ]; then
+    wineserver -k || true
+    wineserver -w
+    # The next start makes the links and the SERIALCOMM values.
+    wine reg query 'HKLM\Hardware\Devicemap\SerialComm' >/dev/null
+  fi
 }
 
 wine_unmap_port() {

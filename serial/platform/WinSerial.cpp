@@ -7,8 +7,13 @@
 
 #include "runtime/WideText.h"
 
+#include <algorithm>
+#include <atomic>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <utility>
+#include <vector>
 
 namespace SerialPlatform {
 
@@ -40,11 +45,31 @@ private:
     HANDLE FHandle;
 };
 
+class TOverlappedRecord;
+
+// The transfers under way on one device, which an abort ends. Shared with
+// the records, which may outlive the device.
+struct TPendingTransfers {
+    std::mutex Lock;
+    std::vector<TOverlappedRecord*> Records;
+
+    void Add(TOverlappedRecord* Record)
+    {
+        std::lock_guard lock(Lock);
+        Records.push_back(Record);
+    }
+    void Remove(TOverlappedRecord* Record)
+    {
+        std::lock_guard lock(Lock);
+        Records.erase(std::remove(Records.begin(), Records.end(), Record), Records.end());
+    }
+};
+
 // The overlapped record of one read or write, kept in the transfer while the
 // system may still write to it.
 class TOverlappedRecord {
 public:
-    explicit TOverlappedRecord(HANDLE File) : FFile(File), FEvent(false) { Overlapped.hEvent = FEvent.Get(); }
+    TOverlappedRecord() : FEvent(false) { Overlapped.hEvent = FEvent.Get(); }
     ~TOverlappedRecord()
     {
         // The system writes into the record and the buffer until the transfer
@@ -53,25 +78,33 @@ public:
             ::CancelIoEx(FFile, &Overlapped);
             ::WaitForSingleObject(FEvent.Get(), INFINITE);
         }
+        if (const auto pending = FPending.lock()) pending->Remove(this);
     }
     TOverlappedRecord(const TOverlappedRecord&) = delete;
     TOverlappedRecord& operator=(const TOverlappedRecord&) = delete;
 
-    // Clears the record for the next transfer of the same device.
-    bool Reset(HANDLE File)
+    // Clears the record for the next transfer, on the device of File.
+    bool Reset(HANDLE File, const std::shared_ptr<TPendingTransfers>& Pending, bool Write)
     {
         FFile = File;
+        FPending = Pending;
+        IsWrite = Write;
         Overlapped = OVERLAPPED{};
         Overlapped.hEvent = FEvent.Get();
         return FEvent.Get() != nullptr;
     }
 
     OVERLAPPED Overlapped{};
+    bool IsWrite = false;
 
 private:
-    HANDLE FFile;
+    HANDLE FFile = INVALID_HANDLE_VALUE;
+    std::weak_ptr<TPendingTransfers> FPending;
     TEvent FEvent;
 };
+
+// Events of the modem lines and the line's error flags.
+constexpr uint32_t LineEvents = EV_CTS | EV_DSR | EV_RLSD | EV_RING | EV_BREAK | EV_ERR;
 
 class TWinDevice final : public TDevice {
 public:
@@ -94,8 +127,16 @@ public:
 private:
     TOverlappedRecord* BeginTransfer(TTransfer& Transfer, bool IsWrite);
     int Started(TTransfer& Transfer, TOverlappedRecord& Record, BOOL Result);
+    bool ReturnsAtOnce() const;
 
     HANDLE FFile;
+    std::atomic<uint32_t> FMask{0};
+    // The events the driver is asked to watch: the mask, or its part that
+    // the driver can watch. Changed by the waiting thread.
+    std::atomic<uint32_t> FWatched{0};
+    // Set by SetCommTimeouts; read by the thread that finishes a transfer.
+    std::atomic<bool> FReadsReturnAtOnce{false};
+    std::shared_ptr<TPendingTransfers> FPending = std::make_shared<TPendingTransfers>();
     // The wait for line events. A wait that a stop interrupted stays
     // outstanding and is taken up by the next call, so no event between two
     // calls is lost.
@@ -153,6 +194,8 @@ int TWinDevice::SetCommState(const TLineSettings& s)
 
 int TWinDevice::SetCommTimeouts(const TCommTimeouts& t)
 {
+    FReadsReturnAtOnce = t.ReadIntervalTimeout == MaxDword && t.ReadTotalTimeoutMultiplier == 0 &&
+                         t.ReadTotalTimeoutConstant == 0;
     COMMTIMEOUTS timeouts{};
     timeouts.ReadIntervalTimeout = t.ReadIntervalTimeout;
     timeouts.ReadTotalTimeoutMultiplier = t.ReadTotalTimeoutMultiplier;
@@ -168,9 +211,9 @@ TOverlappedRecord* TWinDevice::BeginTransfer(TTransfer& t, bool IsWrite)
     t.Done = 0;
     t.Error = 0;
     t.Pending = false;
-    if (!t.SystemRecord) t.SystemRecord = std::make_shared<TOverlappedRecord>(FFile);
+    if (!t.SystemRecord) t.SystemRecord = std::make_shared<TOverlappedRecord>();
     auto* record = static_cast<TOverlappedRecord*>(t.SystemRecord.get());
-    if (!record->Reset(FFile)) {
+    if (!record->Reset(FFile, FPending, IsWrite)) {
         t.Error = LastError();
         return nullptr;
     }
@@ -185,6 +228,7 @@ int TWinDevice::Started(TTransfer& t, TOverlappedRecord& Record, BOOL Result)
         const int error = LastError();
         if (error == ERROR_IO_PENDING) {
             t.Pending = true;
+            FPending->Add(&Record);
             return ErrorIoPending;
         }
         return t.Error = error;
@@ -215,18 +259,33 @@ int TWinDevice::StartRead(TTransfer& t, std::span<uint8_t> Buffer)
     return Started(t, *record, result);
 }
 
+bool TWinDevice::ReturnsAtOnce() const
+{
+    return FReadsReturnAtOnce.load();
+}
+
 int TWinDevice::FinishTransfer(TTransfer& t, uint32_t& Moved)
 {
     if (t.Pending) {
         auto* record = static_cast<TOverlappedRecord*>(t.SystemRecord.get());
         // The driver ends the transfer when the time-outs say so, or when a
-        // purge aborts it.
+        // purge aborts it. A read that should have returned at once but
+        // waits for input (wine's driver does so on an empty queue) is
+        // given a moment, then ended with what it has.
+        bool cut = false;
+        if (!t.IsWrite && ReturnsAtOnce() && ::WaitForSingleObject(record->Overlapped.hEvent, 50) == WAIT_TIMEOUT) {
+            ::CancelIoEx(FFile, &record->Overlapped);
+            cut = true;
+        }
         ::WaitForSingleObject(record->Overlapped.hEvent, INFINITE);
+        FPending->Remove(record);
         DWORD moved = 0;
         if (::GetOverlappedResult(FFile, &record->Overlapped, &moved, FALSE))
             t.Done = moved;
+        else if (const int error = LastError(); cut && error == ERROR_OPERATION_ABORTED)
+            t.Done = moved;
         else
-            t.Error = LastError();
+            t.Error = error;
         t.Pending = false;
     }
     Moved = static_cast<uint32_t>(t.Done);
@@ -235,7 +294,16 @@ int TWinDevice::FinishTransfer(TTransfer& t, uint32_t& Moved)
 
 int TWinDevice::Purge(uint32_t Flags)
 {
-    return ::PurgeComm(FFile, Flags) ? 0 : LastError();
+    if (!::PurgeComm(FFile, Flags)) return LastError();
+    if (Flags & (PURGE_TXABORT | PURGE_RXABORT)) {
+        // The driver ends them; one that does not (wine's) is made to.
+        std::lock_guard lock(FPending->Lock);
+        for (TOverlappedRecord* record : FPending->Records) {
+            if (record->IsWrite ? (Flags & PURGE_TXABORT) : (Flags & PURGE_RXABORT))
+                ::CancelIoEx(FFile, &record->Overlapped);
+        }
+    }
+    return 0;
 }
 
 int TWinDevice::ClearCommError(uint32_t& Errors, TComStat& Stat)
@@ -253,13 +321,20 @@ int TWinDevice::GetCommModemStatus(uint32_t& Status)
 {
     DWORD status = 0;
     Status = 0;
-    if (!::GetCommModemStatus(FFile, &status)) return LastError();
+    if (!::GetCommModemStatus(FFile, &status)) {
+        // A port without modem lines (a virtual one; wine's pseudo-terminal)
+        // has none on; that is no failure.
+        const int error = LastError();
+        return error == ERROR_NOT_SUPPORTED ? 0 : error;
+    }
     Status = status;
     return 0;
 }
 
 int TWinDevice::SetCommMask(uint32_t Mask)
 {
+    FMask = Mask;
+    FWatched = Mask;
     return ::SetCommMask(FFile, Mask) ? 0 : LastError();
 }
 
@@ -267,32 +342,56 @@ int TWinDevice::WaitCommEvent(uint32_t& Mask, const TStopSignal& Stop, bool& Sto
 {
     Mask = 0;
     Stopped = false;
-    if (!FWaitPending) {
-        FWaitOverlapped = OVERLAPPED{};
-        FWaitOverlapped.hEvent = FWaitEvent.Get();
-        FWaitMask = 0;
-        ::ResetEvent(FWaitEvent.Get());
-        if (::WaitCommEvent(FFile, &FWaitMask, &FWaitOverlapped)) {
+    for (;;) {
+        if (!FWaitPending) {
+            FWaitOverlapped = OVERLAPPED{};
+            FWaitOverlapped.hEvent = FWaitEvent.Get();
+            FWaitMask = 0;
+            ::ResetEvent(FWaitEvent.Get());
+            if (::WaitCommEvent(FFile, &FWaitMask, &FWaitOverlapped)) {
+                Mask = FWaitMask;
+                return 0;
+            }
+            const int error = LastError();
+            // A port that cannot watch its modem lines and error flags (a
+            // virtual one; wine's pseudo-terminal) refuses every wait that
+            // asks for them: it is asked for the rest.
+            if (error == ERROR_NOT_SUPPORTED && (FWatched & LineEvents) && (FWatched & ~LineEvents)) {
+                FWatched &= ~LineEvents;
+                if (!::SetCommMask(FFile, FWatched)) return LastError();
+                continue;
+            }
+            // A wait that cannot start fails here rather than being waited for.
+            if (error != ERROR_IO_PENDING) return error;
+            FWaitPending = true;
+        }
+        // The stop comes first: when both are set, it wins.
+        const HANDLE signals[2] = {Stop.Handle(), FWaitEvent.Get()};
+        const DWORD which = ::WaitForMultipleObjects(2, signals, FALSE, INFINITE);
+        if (which == WAIT_OBJECT_0) {
+            Stopped = true;
+            return 0;
+        }
+        if (which != WAIT_OBJECT_0 + 1) return LastError();
+        FWaitPending = false;
+        DWORD unused = 0;
+        if (::GetOverlappedResult(FFile, &FWaitOverlapped, &unused, FALSE)) {
             Mask = FWaitMask;
             return 0;
         }
-        // A wait that cannot start fails here rather than being waited for.
-        if (const int error = LastError(); error != ERROR_IO_PENDING) return error;
-        FWaitPending = true;
+        const int error = LastError();
+        // Mask 0 ends the wait; so does this device's own close.
+        if (FMask.load() == 0) return 0;
+        if (error != ERROR_OPERATION_ABORTED) return error;
+        // A wait the driver cut short for no reason of ours (wine's does so
+        // on a pseudo-terminal until input is queued) is started again,
+        // after a pause that keeps it from spinning. A device that has gone
+        // refuses the new start.
+        if (::WaitForSingleObject(Stop.Handle(), 2) == WAIT_OBJECT_0) {
+            Stopped = true;
+            return 0;
+        }
     }
-    // The stop comes first: when both are set, it wins.
-    const HANDLE signals[2] = {Stop.Handle(), FWaitEvent.Get()};
-    const DWORD which = ::WaitForMultipleObjects(2, signals, FALSE, INFINITE);
-    if (which == WAIT_OBJECT_0) {
-        Stopped = true;
-        return 0;
-    }
-    if (which != WAIT_OBJECT_0 + 1) return LastError();
-    FWaitPending = false;
-    DWORD unused = 0;
-    if (!::GetOverlappedResult(FFile, &FWaitOverlapped, &unused, FALSE)) return LastError();
-    Mask = FWaitMask;
-    return 0;
 }
 
 class TWinPlatform final : public TPlatform {
