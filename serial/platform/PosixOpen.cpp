@@ -263,13 +263,20 @@ int TPosixDevice::SetCommState(const TLineSettings& s)
     if (FCalls.Ioctl(fd, GetTermios2, &asked) != 0) return errno;
     if (const int error = LineSettingsToKernelTermios(s, asked)) return error;
     int waiting = 0;
-    if (FCalls.Ioctl(fd, TIOCINQ, &waiting) == 0 && waiting > 0) {
+    const bool unread = FCalls.Ioctl(fd, TIOCINQ, &waiting) == 0 && waiting > 0;
+    if (unread) {
         std::lock_guard lock(FSettingsLock);
         ++FSettingsWakeups;
         FUnreadAtSettings = std::max(FUnreadAtSettings, waiting);
     }
     // One record, speed included; then read back what the driver made of it.
-    if (FCalls.Ioctl(fd, SetTermios2, &asked) != 0 && !(FPseudoTerminal && errno == EINVAL)) return errno;
+    if (FCalls.Ioctl(fd, SetTermios2, &asked) != 0 && !(FPseudoTerminal && errno == EINVAL)) {
+        const int error = errno;
+        // Refused: nobody was woken.
+        std::lock_guard lock(FSettingsLock);
+        if (unread && FSettingsWakeups > 0) --FSettingsWakeups;
+        return error;
+    }
     TKernelTermios taken{};
     if (FCalls.Ioctl(fd, GetTermios2, &taken) != 0) return errno;
     if (const int error = CheckSettingsTaken(asked, taken, FPseudoTerminal)) return error;
