@@ -145,6 +145,8 @@ private:
     TKernelTermios FTermios{};
     bool FPseudoTerminal = false;
     bool FLowLatencySet = false;
+    // Until the driver says it has no line status to give.
+    std::atomic<bool> FHasLineStatus{true};
     // The driver's RS-485 configuration as found, while this side changed it.
     bool FRs485Changed = false;
     serial_rs485 FRs485Found{};

@@ -196,13 +196,15 @@ bool TPosixDevice::OutputGone(TTransfer& t, std::chrono::microseconds& Wait)
         Wait = std::max(CharacterTime() * queued / 2, CharacterTime());
         return false;
     }
+    // A pseudo-terminal has no line: what left the queue has arrived.
+    if (FPseudoTerminal) return true;
     unsigned lineStatus = 0;
-    if (FCalls.Ioctl(fd, TIOCSERGETLSR, &lineStatus) == 0) {
+    if (FHasLineStatus && FCalls.Ioctl(fd, TIOCSERGETLSR, &lineStatus) == 0) {
         // A UART: its FIFO and shift register are past the driver's queue.
         Wait = CharacterTime();
         return (lineStatus & TIOCSER_TEMT) != 0;
     }
-    if (FPseudoTerminal) return true;
+    if (FHasLineStatus && NotSupported(errno)) FHasLineStatus = false;
     // A USB adapter: its own buffer may still be sending what the driver
     // has handed over.
     const auto now = std::chrono::steady_clock::now();
