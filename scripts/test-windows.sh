@@ -21,5 +21,6 @@ fi
 source scripts/wine-env.sh
 wine_prefix_ready
 wine_map_ports COM5 COM6 COM7 COM8 COM9
+wine_locale_path "$WINE_LANG" >/dev/null
 
 ctest --test-dir build/windows -j2 --output-on-failure --timeout 600

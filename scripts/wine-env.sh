@@ -42,8 +42,11 @@ wine_locale_path() {
   normal="$(echo "$name" | sed 's/UTF-8$/utf8/')"
   if locale -a 2>/dev/null | grep -qx -e "$name" -e "$normal"; then return 0; fi
   if [ ! -d "$WINE_LOCALES/$name" ]; then
+    # Made aside and renamed: tests starting side by side never see half.
+    local aside="$WINE_LOCALES/.making-$$"
     mkdir -p "$WINE_LOCALES"
-    localedef -i "${name%%.*}" -f UTF-8 "$WINE_LOCALES/$name" >/dev/null 2>&1 || true
+    localedef -i "${name%%.*}" -f UTF-8 "$aside" >/dev/null 2>&1 || true
+    mv -T "$aside" "$WINE_LOCALES/$name" 2>/dev/null || rm -rf "$aside"
   fi
   echo "$WINE_LOCALES"
 }

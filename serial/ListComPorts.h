@@ -1,5 +1,8 @@
 #pragma once
-// The serial ports present, as the kernel reports them in sysfs.
+// The serial ports present, as the kernel reports them in sysfs; on Windows
+// as the registry lists them under HARDWARE\DEVICEMAP\SERIALCOMM ("COM1"),
+// where a key that cannot be opened leaves Target as it was and SysRoot and
+// DevRoot are not used.
 
 #include <filesystem>
 #include <string>

@@ -353,6 +353,39 @@ TEST_F(NullModem, SettingsReachTheDriver)
     EXPECT_EQ(t.WriteTotalTimeoutConstant, 1000u);
 }
 
+// The component watches every event; a driver that cannot watch some of
+// them still hands over arrivals, and reports an empty output only after
+// something was written.
+TEST(ComPortEvents, AnIdleLineReportsNothingAndAnArrivalOnce)
+{
+    const auto [nearPort, farPort] = NullModemPorts();
+    if (nearPort.empty()) GTEST_SKIP() << "no null modem";
+    TComPort port(nullptr);
+    port.SetPort(nearPort);
+    int32_t arrivals = 0, emptied = 0;
+    port.OnRxChar = [&](TObject&, int32_t Count) {
+        arrivals += 1;
+        std::vector<uint8_t> buffer(static_cast<size_t>(Count));
+        port.Read(buffer.data(), Count);
+    };
+    port.OnTxEmpty = [&](TObject&) { emptied += 1; };
+    port.Open();
+    wintests::PumpFor(500ms);
+    EXPECT_EQ(arrivals, 0);
+    EXPECT_EQ(emptied, 0);
+    TFarEnd other(farPort);
+    other.Write({1, 2, 3});
+    ASSERT_TRUE(wintests::PumpUntil([&] { return arrivals > 0; }));
+    wintests::PumpFor(300ms);
+    EXPECT_EQ(arrivals, 1);
+    const uint8_t out[2] = {5, 6};
+    port.Write(out, 2);
+    EXPECT_EQ(other.Read(2), (Bytes{5, 6}));
+    wintests::PumpFor(300ms);
+    EXPECT_LE(emptied, 1);
+    port.Close();
+}
+
 // --- opening ------------------------------------------------------------------
 
 TEST(ComPortOpen, AMissingPortIsErrorTwoWithTheSystemsText)
