@@ -487,8 +487,16 @@ int TKernelModel::IoctlLocked(std::unique_lock<std::mutex>& Lock, TModelPort& Po
             BeforeSettingsWake();
             Lock.lock();
         }
+        // Writers first, without a key: an epoll entry waiting for input
+        // hears that too, since the line's poll hooks it on both queues.
         if (!Port.FInput.empty()) ++Port.FInputWakes;
         ++Port.FOutputWakes;
+        if (BetweenSettingsWakes) {
+            Lock.unlock();
+            BetweenSettingsWakes();
+            Lock.lock();
+        }
+        if (!Port.FInput.empty()) ++Port.FInputWakes;
         return 0;
     }
     case TCFLSH:

@@ -131,6 +131,8 @@ public:
     // Run with the lock released, inside TCSETS2 just before the kernel
     // wakes the line's readers, and inside write() once the bytes are queued.
     std::function<void()> BeforeSettingsWake;
+    // Run between TCSETS2's wake-up of the line's writers and of its readers.
+    std::function<void()> BetweenSettingsWakes;
     std::function<void()> AfterWriteQueued;
 
     int Open(const char* Path, int Flags) override;

@@ -59,6 +59,7 @@ protected:
     {
         port.reset();
         kernel.BeforeSettingsWake = nullptr;
+        kernel.BetweenSettingsWakes = nullptr;
         kernel.AfterWriteQueued = nullptr;
         std::filesystem::remove_all(lockFolder);
     }
@@ -321,6 +322,21 @@ TEST_F(ModelEvents, TwoAppliesInARowAnnounceNoUnreadBytes)
     kernel.HoldEvents(false);
     PumpFor(100ms);
     EXPECT_EQ(counts, std::vector<int32_t>{3});
+}
+
+TEST_F(ModelEvents, AnApplyWhoseTwoWakeUpsAreReportedApartAnnouncesNothing)
+{
+    Watch(TPortKind::Uart);
+    port->Open();
+    line->Send({1, 2});
+    ASSERT_TRUE(PumpUntil([&] { return !counts.empty(); }));
+    kernel.BetweenSettingsWakes = [&] {
+        kernel.BetweenSettingsWakes = nullptr;
+        EXPECT_TRUE(Collected(kernel.EventsCollected()));
+    };
+    port->SetBaudRate(TBaudRate::br19200);
+    PumpFor(100ms);
+    EXPECT_EQ(counts, std::vector<int32_t>{2});
 }
 
 TEST_F(ModelEvents, AnInputPurgeAfterAnApplyLosesNoArrival)

@@ -177,8 +177,10 @@ private:
 
     std::atomic<int32_t> FInQueue{0};
     // Applying settings while bytes sit unread makes the kernel wake the
-    // line's readers once more, which is no arrival: how many such wake-ups
-    // are due, and how many bytes were waiting then.
+    // line's waiters again, which is no arrival: how many such wake-ups may
+    // still be reported, and how many bytes were waiting then. Reads, purges
+    // and new bytes end them; one left over (two wake-ups reported as one)
+    // can only ever match a report that brings no new byte.
     std::mutex FSettingsLock;
     int FSettingsWakeups = 0;
     int FUnreadAtSettings = -1;

@@ -262,11 +262,15 @@ int TPosixDevice::SetCommState(const TLineSettings& s)
     TKernelTermios asked{};
     if (FCalls.Ioctl(fd, GetTermios2, &asked) != 0) return errno;
     if (const int error = LineSettingsToKernelTermios(s, asked)) return error;
+    // The line discipline wakes the writers and then the readers of the
+    // line, both without saying why, and the event wait's entry hears both:
+    // one or two reports, as the wait happens to collect them.
+    constexpr int WakeupsPerSettings = 2;
     int waiting = 0;
     const bool unread = FCalls.Ioctl(fd, TIOCINQ, &waiting) == 0 && waiting > 0;
     if (unread) {
         std::lock_guard lock(FSettingsLock);
-        ++FSettingsWakeups;
+        FSettingsWakeups += WakeupsPerSettings;
         FUnreadAtSettings = std::max(FUnreadAtSettings, waiting);
     }
     // One record, speed included; then read back what the driver made of it.
@@ -274,7 +278,7 @@ int TPosixDevice::SetCommState(const TLineSettings& s)
         const int error = errno;
         // Refused: nobody was woken.
         std::lock_guard lock(FSettingsLock);
-        if (unread && FSettingsWakeups > 0) --FSettingsWakeups;
+        if (unread) FSettingsWakeups = std::max(FSettingsWakeups - WakeupsPerSettings, 0);
         return error;
     }
     TKernelTermios taken{};
