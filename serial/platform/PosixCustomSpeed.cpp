@@ -2,9 +2,18 @@
 
 #include <asm/termbits.h>
 #include <cerrno>
+#include <cstddef>
 #include <sys/ioctl.h>
 
 namespace SerialPlatform {
+
+static_assert(sizeof(TKernelTermios) == sizeof(termios2));
+static_assert(offsetof(TKernelTermios, c_cc) == offsetof(termios2, c_cc));
+static_assert(offsetof(TKernelTermios, c_ispeed) == offsetof(termios2, c_ispeed));
+static_assert(sizeof(TKernelTermios::c_cc) == sizeof(termios2::c_cc));
+
+const unsigned long GetTermios2 = TCGETS2;
+const unsigned long SetTermios2 = TCSETS2;
 
 int SetCustomSpeed(int Fd, unsigned Speed)
 {

@@ -1,6 +1,8 @@
 #include "serial/platform/PosixTermios.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <iterator>
 
 namespace SerialPlatform {
 
@@ -47,7 +49,10 @@ int LineSettingsToTermios(const TLineSettings& s, termios& t)
     }
     if (s.StopBits > 2) return EINVAL;
     if (s.StopBits != 0) t.c_cflag |= CSTOPB; // 1.5 has no flag of its own
-    if (s.fParity) t.c_iflag |= INPCK;
+    // A byte with a parity error comes marked (0xFF 0x00 byte, a real 0xFF
+    // doubled) so that it can be delivered as itself or replaced; without
+    // the mark the kernel would hand a NUL in its place.
+    if (s.fParity) t.c_iflag |= INPCK | PARMRK;
     if (s.fOutxCtsFlow || s.fRtsControl == 2) t.c_cflag |= CRTSCTS;
     if (s.fOutX) t.c_iflag |= IXON;
     if (s.fInX) t.c_iflag |= IXOFF;
@@ -55,6 +60,63 @@ int LineSettingsToTermios(const TLineSettings& s, termios& t)
     t.c_cc[VSTOP] = s.XoffChar;
     if (s.BaudRate == 0 || s.BaudRate > 0x7FFFFFFF) return EINVAL;
     return 0;
+}
+
+namespace {
+
+// The input speed follows the output speed when its bits are 0.
+constexpr tcflag_t InputSpeedBits = CBAUD << 16;
+constexpr tcflag_t OtherSpeed = CBAUDEX; // the kernel's BOTHER
+
+} // namespace
+
+int LineSettingsToKernelTermios(const TLineSettings& s, TKernelTermios& k)
+{
+    termios t{};
+    t.c_iflag = k.c_iflag;
+    t.c_oflag = k.c_oflag;
+    t.c_cflag = k.c_cflag;
+    t.c_lflag = k.c_lflag;
+    t.c_line = k.c_line;
+    static_assert(sizeof k.c_cc <= sizeof t.c_cc);
+    std::copy(std::begin(k.c_cc), std::end(k.c_cc), t.c_cc);
+    if (const int error = LineSettingsToTermios(s, t)) return error;
+    k.c_iflag = t.c_iflag;
+    k.c_oflag = t.c_oflag;
+    k.c_lflag = t.c_lflag;
+    std::copy_n(t.c_cc, sizeof k.c_cc, k.c_cc);
+    k.c_cflag = t.c_cflag & ~(CBAUD | InputSpeedBits);
+    const speed_t standard = StandardSpeed(s.BaudRate);
+    k.c_cflag |= standard != B0 ? standard : OtherSpeed;
+    k.c_ispeed = s.BaudRate;
+    k.c_ospeed = s.BaudRate;
+    return 0;
+}
+
+int CheckSettingsTaken(const TKernelTermios& Asked, const TKernelTermios& Got, bool PseudoTerminal)
+{
+    tcflag_t framing = CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS;
+    if (PseudoTerminal) framing &= ~(CSIZE | PARENB | PARODD | CMSPAR);
+    if ((Asked.c_cflag & framing) != (Got.c_cflag & framing)) return EINVAL;
+    const uint64_t asked = Asked.c_ospeed;
+    const uint64_t got = Got.c_ospeed;
+    const uint64_t off = asked > got ? asked - got : got - asked;
+    if (off * 50 > asked) return EINVAL;
+    return 0;
+}
+
+unsigned BitsPerCharacter(const TKernelTermios& k)
+{
+    unsigned bits = 1;
+    switch (k.c_cflag & CSIZE) {
+    case CS5: bits += 5; break;
+    case CS6: bits += 6; break;
+    case CS7: bits += 7; break;
+    default: bits += 8; break;
+    }
+    if (k.c_cflag & PARENB) bits += 1;
+    bits += (k.c_cflag & CSTOPB) ? 2 : 1;
+    return bits;
 }
 
 } // namespace SerialPlatform

@@ -142,6 +142,8 @@ public:
     uint64_t AbortGeneration = 0;
     bool HasDeadline = false;
     std::chrono::steady_clock::time_point Deadline;
+    // When a write's bytes were first seen out of the driver's queue.
+    std::chrono::steady_clock::time_point QueueEmptySince;
     // The wake-up signal of a waiting transfer, made only when it has to wait.
     TSignalHandle Signal = NoSignal;
     // What the system keeps of the transfer while it runs, where it keeps a
