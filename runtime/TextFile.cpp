@@ -125,21 +125,6 @@ void AppendNarrow(std::string& Out, char32_t CodePoint, std::mbstate_t& State)
 
 } // namespace
 
-std::string InOutErrorMessage(int32_t Code)
-{
-    switch (Code) {
-    case 2: return "File not found";
-    case 3: return "Invalid filename";
-    case 4: return "Too many open files";
-    case 5: return "File access denied";
-    case 100: return "Read beyond end of file";
-    case 101: return "Disk full";
-    case 106: return "Invalid numeric input";
-    default: return "I/O error " + std::to_string(Code);
-    }
-}
-
-
 std::string Utf8ToNarrow(std::string_view Text)
 {
     std::string out;

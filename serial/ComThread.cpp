@@ -35,7 +35,7 @@ constexpr TComEvent MessageOrder[] = {TComEvent::evError, TComEvent::evRxChar, T
 
 TComThread::TComThread(TCustomComPort& AComPort) : FComPort(AComPort)
 {
-    if (FStopEvent.Handle() < 0) throw EThread("Thread creation error: no stop signal");
+    if (!FStopEvent.Valid()) throw EThread("Thread creation error: no stop signal");
     FComPort.Device()->SetCommMask(EventsToMask(FComPort.Events()));
 
     const TThreadPriority priority = FComPort.EventThreadPriority();

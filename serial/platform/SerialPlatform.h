@@ -101,6 +101,16 @@ inline constexpr uint32_t EV_ERR = 0x0080;
 inline constexpr uint32_t EV_RING = 0x0100;
 inline constexpr uint32_t EV_RX80FULL = 0x0400;
 
+// The system's handle of a signal one thread sets and another waits for: an
+// event object's HANDLE on Windows, a descriptor elsewhere.
+#ifdef _WIN32
+using TSignalHandle = void*;
+inline const TSignalHandle NoSignal = nullptr;
+#else
+using TSignalHandle = int;
+inline constexpr TSignalHandle NoSignal = -1;
+#endif
+
 // One read or write in progress. The device fills it in; it lives in the
 // caller's transfer record and is released with it.
 class TTransfer {
@@ -121,7 +131,10 @@ public:
     bool HasDeadline = false;
     std::chrono::steady_clock::time_point Deadline;
     // The wake-up signal of a waiting transfer, made only when it has to wait.
-    int Signal = -1;
+    TSignalHandle Signal = NoSignal;
+    // What the system keeps of the transfer while it runs, where it keeps a
+    // record of its own; made by the device.
+    std::shared_ptr<void> SystemRecord;
 };
 
 // Stops a wait for line events from another thread.
@@ -133,10 +146,11 @@ public:
     TStopSignal& operator=(const TStopSignal&) = delete;
     void Set();
     bool IsSet() const;
-    int Handle() const { return FHandle; }
+    TSignalHandle Handle() const { return FHandle; }
+    bool Valid() const { return FHandle != NoSignal; }
 
 private:
-    int FHandle = -1;
+    TSignalHandle FHandle = NoSignal;
 };
 
 // An open device; destroying it closes it.

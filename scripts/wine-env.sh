@@ -1,0 +1,52 @@
+# Sourced by the scripts that run Windows programs under wine on this
+# machine. Sets up one wine prefix under build/windows (made once, then
+# reused) and offers:
+#   wine_prefix_ready           make the prefix if it is not there yet
+#   wine_run PROGRAM [ARGS...]  run a Windows program, its exit status kept
+#   wine_map_port COMn PATH     wine's COMn is the tty (or the symlink) PATH
+#   wine_unmap_port COMn
+# Windows programs run with the ANSI code page of WINE_LANG, ru_RU.UTF-8 by
+# default (code page 1251), as on a Russian Windows.
+
+WINE_REPO="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+export WINEPREFIX="${WINEPREFIX:-$WINE_REPO/build/windows/wineprefix}"
+export WINEDEBUG="${WINEDEBUG:--all}"
+export WINEARCH=win64
+# No menu entries or file associations on the build machine, no prompt for
+# the Mono or Gecko installers.
+export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-winemenubuilder.exe,mscoree,mshtml=}"
+WINE_LANG="${WINE_LANG:-ru_RU.UTF-8}"
+# The symlinks the mapped COM ports point at; a test re-points one at its
+# own pseudo-terminal without restarting wine.
+WINE_PORTS="${WINE_PORTS:-$WINE_REPO/build/windows/ports}"
+
+wine_prefix_ready() {
+  if [ -f "$WINEPREFIX/.actionlog-ready" ]; then return 0; fi
+  rm -rf "$WINEPREFIX"
+  mkdir -p "$(dirname "$WINEPREFIX")"
+  echo "Making the wine prefix $WINEPREFIX"
+  DISPLAY= wineboot -i >/dev/null 2>&1
+  wineserver -w
+  touch "$WINEPREFIX/.actionlog-ready"
+}
+
+wine_run() {
+  LANG="$WINE_LANG" LC_ALL= wine "$@"
+}
+
+# Wine reads its port table when it starts: the next start after
+# `wineserver -k` makes dosdevices/comN and the SERIALCOMM value.
+wine_map_port() {
+  local port="$1" path="$2"
+  wine reg add 'HKLM\Software\Wine\Ports' /v "$port" /d "$path" /f >/dev/null
+  wineserver -k || true
+  wineserver -w
+}
+
+wine_unmap_port() {
+  local port="$1"
+  wine reg delete 'HKLM\Software\Wine\Ports' /v "$port" /f >/dev/null 2>&1 || true
+  rm -f "$WINEPREFIX/dosdevices/${port,,}"
+  wineserver -k || true
+  wineserver -w
+}

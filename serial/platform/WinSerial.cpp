@@ -1,0 +1,375 @@
+// The serial line services on Windows: the kernel32 communications calls on
+// a port opened for overlapped I/O, one call for each operation of the seam.
+
+#include "serial/platform/SerialPlatform.h"
+
+#include <windows.h>
+
+#include <string>
+#include <utility>
+
+namespace SerialPlatform {
+
+namespace {
+
+static_assert(sizeof(TSignalHandle) == sizeof(HANDLE));
+static_assert(ErrorIoPending == ERROR_IO_PENDING);
+static_assert(EV_RXCHAR == 0x0001 && EV_RX80FULL == 0x0400 && CE_RXOVER == 0x0001 && MS_CTS_ON == 0x0010 &&
+              PURGE_RXCLEAR == 0x0008);
+
+int LastError()
+{
+    return static_cast<int>(::GetLastError());
+}
+
+// A manual-reset event object.
+class TEvent {
+public:
+    explicit TEvent(bool InitiallySet) : FHandle(::CreateEventW(nullptr, TRUE, InitiallySet, nullptr)) {}
+    ~TEvent()
+    {
+        if (FHandle) ::CloseHandle(FHandle);
+    }
+    TEvent(const TEvent&) = delete;
+    TEvent& operator=(const TEvent&) = delete;
+    HANDLE Get() const { return FHandle; }
+
+private:
+    HANDLE FHandle;
+};
+
+// The overlapped record of one read or write, kept in the transfer while the
+// system may still write to it.
+class TOverlappedRecord {
+public:
+    explicit TOverlappedRecord(HANDLE File) : FFile(File), FEvent(false) { Overlapped.hEvent = FEvent.Get(); }
+    ~TOverlappedRecord()
+    {
+        // The system writes into the record and the buffer until the transfer
+        // has ended; it must not outlive them.
+        if (!HasOverlappedIoCompleted(&Overlapped)) {
+            ::CancelIoEx(FFile, &Overlapped);
+            ::WaitForSingleObject(FEvent.Get(), INFINITE);
+        }
+    }
+    TOverlappedRecord(const TOverlappedRecord&) = delete;
+    TOverlappedRecord& operator=(const TOverlappedRecord&) = delete;
+
+    // Clears the record for the next transfer of the same device.
+    bool Reset(HANDLE File)
+    {
+        FFile = File;
+        Overlapped = OVERLAPPED{};
+        Overlapped.hEvent = FEvent.Get();
+        return FEvent.Get() != nullptr;
+    }
+
+    OVERLAPPED Overlapped{};
+
+private:
+    HANDLE FFile;
+    TEvent FEvent;
+};
+
+class TWinDevice final : public TDevice {
+public:
+    explicit TWinDevice(HANDLE File) : FFile(File), FWaitEvent(true) {}
+    ~TWinDevice() override;
+
+    uintptr_t Handle() const override { return reinterpret_cast<uintptr_t>(FFile); }
+    int SetupComm(int32_t InQueue, int32_t OutQueue) override;
+    int SetCommState(const TLineSettings& Settings) override;
+    int SetCommTimeouts(const TCommTimeouts& Timeouts) override;
+    int StartWrite(TTransfer& Transfer, std::span<const uint8_t> Data) override;
+    int StartRead(TTransfer& Transfer, std::span<uint8_t> Buffer) override;
+    int FinishTransfer(TTransfer& Transfer, uint32_t& Moved) override;
+    int Purge(uint32_t Flags) override;
+    int ClearCommError(uint32_t& Errors, TComStat& Stat) override;
+    int GetCommModemStatus(uint32_t& Status) override;
+    int SetCommMask(uint32_t Mask) override;
+    int WaitCommEvent(uint32_t& Mask, const TStopSignal& Stop, bool& Stopped) override;
+
+private:
+    TOverlappedRecord* BeginTransfer(TTransfer& Transfer, bool IsWrite);
+    int Started(TTransfer& Transfer, TOverlappedRecord& Record, BOOL Result);
+
+    HANDLE FFile;
+    // The wait for line events. A wait that a stop interrupted stays
+    // outstanding and is taken up by the next call, so no event between two
+    // calls is lost.
+    TEvent FWaitEvent;
+    OVERLAPPED FWaitOverlapped{};
+    DWORD FWaitMask = 0;
+    bool FWaitPending = false;
+};
+
+TWinDevice::~TWinDevice()
+{
+    if (FWaitPending) {
+        // Mask 0 ends the outstanding wait; the record must not go before it.
+        ::SetCommMask(FFile, 0);
+        ::CancelIoEx(FFile, &FWaitOverlapped);
+        ::WaitForSingleObject(FWaitEvent.Get(), INFINITE);
+    }
+    ::CloseHandle(FFile);
+}
+
+int TWinDevice::SetupComm(int32_t InQueue, int32_t OutQueue)
+{
+    return ::SetupComm(FFile, static_cast<DWORD>(InQueue), static_cast<DWORD>(OutQueue)) ? 0 : LastError();
+}
+
+int TWinDevice::SetCommState(const TLineSettings& s)
+{
+    DCB dcb{};
+    dcb.DCBlength = sizeof dcb;
+    dcb.BaudRate = s.BaudRate;
+    dcb.fBinary = s.fBinary;
+    dcb.fParity = s.fParity;
+    dcb.fOutxCtsFlow = s.fOutxCtsFlow;
+    dcb.fOutxDsrFlow = s.fOutxDsrFlow;
+    dcb.fDtrControl = s.fDtrControl;
+    dcb.fDsrSensitivity = s.fDsrSensitivity;
+    dcb.fTXContinueOnXoff = s.fTXContinueOnXoff;
+    dcb.fOutX = s.fOutX;
+    dcb.fInX = s.fInX;
+    dcb.fErrorChar = s.fErrorChar;
+    dcb.fNull = s.fNull;
+    dcb.fRtsControl = s.fRtsControl;
+    dcb.fAbortOnError = s.fAbortOnError;
+    dcb.XonLim = s.XonLim;
+    dcb.XoffLim = s.XoffLim;
+    dcb.ByteSize = s.ByteSize;
+    dcb.Parity = s.Parity;
+    dcb.StopBits = s.StopBits;
+    dcb.XonChar = static_cast<char>(s.XonChar);
+    dcb.XoffChar = static_cast<char>(s.XoffChar);
+    dcb.ErrorChar = static_cast<char>(s.ErrorChar);
+    dcb.EvtChar = static_cast<char>(s.EvtChar);
+    return ::SetCommState(FFile, &dcb) ? 0 : LastError();
+}
+
+int TWinDevice::SetCommTimeouts(const TCommTimeouts& t)
+{
+    COMMTIMEOUTS timeouts{};
+    timeouts.ReadIntervalTimeout = t.ReadIntervalTimeout;
+    timeouts.ReadTotalTimeoutMultiplier = t.ReadTotalTimeoutMultiplier;
+    timeouts.ReadTotalTimeoutConstant = t.ReadTotalTimeoutConstant;
+    timeouts.WriteTotalTimeoutMultiplier = t.WriteTotalTimeoutMultiplier;
+    timeouts.WriteTotalTimeoutConstant = t.WriteTotalTimeoutConstant;
+    return ::SetCommTimeouts(FFile, &timeouts) ? 0 : LastError();
+}
+
+TOverlappedRecord* TWinDevice::BeginTransfer(TTransfer& t, bool IsWrite)
+{
+    t.IsWrite = IsWrite;
+    t.Done = 0;
+    t.Error = 0;
+    t.Pending = false;
+    if (!t.SystemRecord) t.SystemRecord = std::make_shared<TOverlappedRecord>(FFile);
+    auto* record = static_cast<TOverlappedRecord*>(t.SystemRecord.get());
+    if (!record->Reset(FFile)) {
+        t.Error = LastError();
+        return nullptr;
+    }
+    t.Signal = record->Overlapped.hEvent;
+    return record;
+}
+
+// The outcome of ReadFile or WriteFile: done at once, under way, or failed.
+int TWinDevice::Started(TTransfer& t, TOverlappedRecord& Record, BOOL Result)
+{
+    if (!Result) {
+        const int error = LastError();
+        if (error == ERROR_IO_PENDING) {
+            t.Pending = true;
+            return ErrorIoPending;
+        }
+        return t.Error = error;
+    }
+    DWORD moved = 0;
+    if (!::GetOverlappedResult(FFile, &Record.Overlapped, &moved, FALSE)) return t.Error = LastError();
+    t.Done = moved;
+    return 0;
+}
+
+int TWinDevice::StartWrite(TTransfer& t, std::span<const uint8_t> Data)
+{
+    TOverlappedRecord* record = BeginTransfer(t, true);
+    if (!record) return t.Error;
+    t.WriteFrom = Data;
+    const BOOL result =
+        ::WriteFile(FFile, Data.data(), static_cast<DWORD>(Data.size()), nullptr, &record->Overlapped);
+    return Started(t, *record, result);
+}
+
+int TWinDevice::StartRead(TTransfer& t, std::span<uint8_t> Buffer)
+{
+    TOverlappedRecord* record = BeginTransfer(t, false);
+    if (!record) return t.Error;
+    t.ReadInto = Buffer;
+    const BOOL result =
+        ::ReadFile(FFile, Buffer.data(), static_cast<DWORD>(Buffer.size()), nullptr, &record->Overlapped);
+    return Started(t, *record, result);
+}
+
+int TWinDevice::FinishTransfer(TTransfer& t, uint32_t& Moved)
+{
+    if (t.Pending) {
+        auto* record = static_cast<TOverlappedRecord*>(t.SystemRecord.get());
+        // The driver ends the transfer when the time-outs say so, or when a
+        // purge aborts it.
+        ::WaitForSingleObject(record->Overlapped.hEvent, INFINITE);
+        DWORD moved = 0;
+        if (::GetOverlappedResult(FFile, &record->Overlapped, &moved, FALSE))
+            t.Done = moved;
+        else
+            t.Error = LastError();
+        t.Pending = false;
+    }
+    Moved = static_cast<uint32_t>(t.Done);
+    return t.Error;
+}
+
+int TWinDevice::Purge(uint32_t Flags)
+{
+    return ::PurgeComm(FFile, Flags) ? 0 : LastError();
+}
+
+int TWinDevice::ClearCommError(uint32_t& Errors, TComStat& Stat)
+{
+    DWORD errors = 0;
+    COMSTAT stat{};
+    if (!::ClearCommError(FFile, &errors, &stat)) return LastError();
+    Errors = errors;
+    Stat.cbInQue = stat.cbInQue;
+    Stat.cbOutQue = stat.cbOutQue;
+    return 0;
+}
+
+int TWinDevice::GetCommModemStatus(uint32_t& Status)
+{
+    DWORD status = 0;
+    Status = 0;
+    if (!::GetCommModemStatus(FFile, &status)) return LastError();
+    Status = status;
+    return 0;
+}
+
+int TWinDevice::SetCommMask(uint32_t Mask)
+{
+    return ::SetCommMask(FFile, Mask) ? 0 : LastError();
+}
+
+int TWinDevice::WaitCommEvent(uint32_t& Mask, const TStopSignal& Stop, bool& Stopped)
+{
+    Mask = 0;
+    Stopped = false;
+    if (!FWaitPending) {
+        FWaitOverlapped = OVERLAPPED{};
+        FWaitOverlapped.hEvent = FWaitEvent.Get();
+        FWaitMask = 0;
+        ::ResetEvent(FWaitEvent.Get());
+        if (::WaitCommEvent(FFile, &FWaitMask, &FWaitOverlapped)) {
+            Mask = FWaitMask;
+            return 0;
+        }
+        // A wait that cannot start fails here rather than being waited for.
+        if (const int error = LastError(); error != ERROR_IO_PENDING) return error;
+        FWaitPending = true;
+    }
+    // The stop comes first: when both are set, it wins.
+    const HANDLE signals[2] = {Stop.Handle(), FWaitEvent.Get()};
+    const DWORD which = ::WaitForMultipleObjects(2, signals, FALSE, INFINITE);
+    if (which == WAIT_OBJECT_0) {
+        Stopped = true;
+        return 0;
+    }
+    if (which != WAIT_OBJECT_0 + 1) return LastError();
+    FWaitPending = false;
+    DWORD unused = 0;
+    if (!::GetOverlappedResult(FFile, &FWaitOverlapped, &unused, FALSE)) return LastError();
+    Mask = FWaitMask;
+    return 0;
+}
+
+std::wstring Widen(const std::string& Utf8)
+{
+    if (Utf8.empty()) return {};
+    const int size = ::MultiByteToWideChar(CP_UTF8, 0, Utf8.data(), static_cast<int>(Utf8.size()), nullptr, 0);
+    std::wstring wide(static_cast<size_t>(size), L'\0');
+    ::MultiByteToWideChar(CP_UTF8, 0, Utf8.data(), static_cast<int>(Utf8.size()), wide.data(), size);
+    return wide;
+}
+
+std::string Narrow(std::wstring_view Wide)
+{
+    if (Wide.empty()) return {};
+    const int size = ::WideCharToMultiByte(CP_UTF8, 0, Wide.data(), static_cast<int>(Wide.size()), nullptr, 0,
+                                           nullptr, nullptr);
+    std::string text(static_cast<size_t>(size), '\0');
+    ::WideCharToMultiByte(CP_UTF8, 0, Wide.data(), static_cast<int>(Wide.size()), text.data(), size, nullptr,
+                          nullptr);
+    return text;
+}
+
+class TWinPlatform final : public TPlatform {
+public:
+    int OpenDevice(const std::string& Name, std::unique_ptr<TDevice>& Device) override;
+    std::string ErrorText(int Error) const override;
+};
+
+int TWinPlatform::OpenDevice(const std::string& Name, std::unique_ptr<TDevice>& Device)
+{
+    // The device namespace reaches COM10 and above too, and no file of the
+    // working folder can be mistaken for a port.
+    const std::wstring path = L"\\\\.\\" + Widen(Name);
+    const HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                      FILE_FLAG_OVERLAPPED, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return LastError();
+    Device = std::make_unique<TWinDevice>(file);
+    return 0;
+}
+
+std::string TWinPlatform::ErrorText(int Error) const
+{
+    wchar_t buffer[512];
+    const DWORD length =
+        ::FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                         static_cast<DWORD>(Error), 0, buffer, static_cast<DWORD>(std::size(buffer)), nullptr);
+    std::wstring_view text(buffer, length);
+    // The system's texts end in a line break.
+    while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r' || text.back() == L' '))
+        text.remove_suffix(1);
+    if (text.empty()) return "Error " + std::to_string(Error);
+    return Narrow(text);
+}
+
+} // namespace
+
+TTransfer::~TTransfer() = default;
+
+TStopSignal::TStopSignal() : FHandle(::CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
+
+TStopSignal::~TStopSignal()
+{
+    if (FHandle) ::CloseHandle(FHandle);
+}
+
+void TStopSignal::Set()
+{
+    ::SetEvent(FHandle);
+}
+
+bool TStopSignal::IsSet() const
+{
+    return ::WaitForSingleObject(FHandle, 0) == WAIT_OBJECT_0;
+}
+
+TPlatform& TPlatform::System()
+{
+    static TWinPlatform platform;
+    return platform;
+}
+
+} // namespace SerialPlatform
