@@ -20,7 +20,7 @@ cleanup() {
   for pidfile in "$scratch"/device-*/pid; do
     [ -e "$pidfile" ] && kill "$(cat "$pidfile")" 2>/dev/null || true
   done
-  rm -rf "$scratch"
+  if [ -n "${KEEP_TEST_DIR:-}" ]; then echo "device files kept in $scratch"; else rm -rf "$scratch"; fi
   wineserver -k 2>/dev/null || true
 }
 trap cleanup EXIT

@@ -20,6 +20,10 @@ constexpr DWORD FormStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_CLIPCHI
 constexpr DWORD FormExStyle = WS_EX_DLGMODALFRAME | WS_EX_APPWINDOW | WS_EX_CONTROLPARENT;
 
 constexpr UINT_PTR Timer1Id = 1;
+constexpr UINT_PTR GridTimerId = 2;
+// The grid shows new rows and texts at most this often: a list view that
+// is told of every record one by one costs more than the record itself.
+constexpr UINT GridRefreshInterval = 50;
 constexpr UINT WM_EXCHANGE_TIMER = WM_APP + 1;
 constexpr UINT WM_POSTED_ERROR = WM_APP + 2;
 
@@ -109,16 +113,6 @@ UINT DpiOf(HWND Window)
     const int dpi = GetDeviceCaps(screen, LOGPIXELSY);
     ReleaseDC(nullptr, screen);
     return dpi > 0 ? static_cast<UINT>(dpi) : 96;
-}
-
-RECT WindowRectFor(int ClientWidth, int ClientHeight, UINT Dpi)
-{
-    using TAdjust = BOOL(WINAPI*)(LPRECT, DWORD, BOOL, DWORD, UINT);
-    static const auto adjust = reinterpret_cast<TAdjust>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), "AdjustWindowRectExForDpi")));
-    RECT rect{0, 0, ClientWidth, ClientHeight};
-    if (!adjust || !adjust(&rect, FormStyle, FALSE, FormExStyle, Dpi)) AdjustWindowRectEx(&rect, FormStyle, FALSE, FormExStyle);
-    return rect;
 }
 
 std::wstring WindowText(HWND Window)
@@ -267,7 +261,7 @@ void TForm1::BuildControls()
             style |= BS_GROUPBOX;
             break;
         case TKind::Label:
-            style |= SS_LEFT | SS_NOPREFIX;
+            style |= SS_LEFTNOWORDWRAP | SS_NOPREFIX;
             break;
         case TKind::List:
             windowClass = WC_COMBOBOXW;
@@ -341,16 +335,14 @@ void TForm1::ApplyDpi(UINT NewDpi)
         if (place.Kind == TKind::Label) {
             // As wide as the caption.
             const std::wstring text = WindowText(control);
-            SIZE extent{};
-            GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &extent);
-            width = extent.cx;
+            RECT extent{};
+            DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &extent, DT_CALCRECT | DT_SINGLELINE | DT_NOPREFIX);
+            width = extent.right - extent.left;
         } else if (place.Kind == TKind::List) {
             // The closed list is the given height; the window's own height is
             // that of the open list.
             const LRESULT field = SendMessageW(control, CB_GETITEMHEIGHT, static_cast<WPARAM>(-1), 0);
             const LRESULT entry = SendMessageW(control, CB_GETITEMHEIGHT, 0, 0);
-            const RECT closed = [&] { RECT r{}; GetWindowRect(control, &r); return r; }();
-            (void)closed;
             const int frame = field > 0 ? 6 : 0;
             if (field > 0) SendMessageW(control, CB_SETITEMHEIGHT, static_cast<WPARAM>(-1), std::max(1, height - frame));
             height += ListVisibleEntries * static_cast<int>(entry > 0 ? entry : height) + 2;
@@ -368,8 +360,15 @@ void TForm1::ApplyDpi(UINT NewDpi)
     // The header takes its height again.
     SetWindowPos(Arch, nullptr, 0, 0, Scaled(505), Scaled(289), SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOMOVE | SWP_FRAMECHANGED);
 
-    const RECT frame = WindowRectFor(Scaled(ClientWidth), Scaled(ClientHeight), FDpi);
-    SetWindowPos(FHandle, nullptr, 0, 0, frame.right - frame.left, frame.bottom - frame.top,
+    // The frame as the system draws it at this moment, around the client
+    // area the controls need.
+    RECT window{};
+    RECT client{};
+    GetWindowRect(FHandle, &window);
+    GetClientRect(FHandle, &client);
+    const int frameWidth = (window.right - window.left) - client.right;
+    const int frameHeight = (window.bottom - window.top) - client.bottom;
+    SetWindowPos(FHandle, nullptr, 0, 0, Scaled(ClientWidth) + frameWidth, Scaled(ClientHeight) + frameHeight,
                  SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOMOVE);
     InvalidateRect(FHandle, nullptr, TRUE);
 }
@@ -477,6 +476,7 @@ LRESULT TForm1::HandleMessage(UINT Message, WPARAM WParam, LPARAM LParam)
         return Notify(*reinterpret_cast<NMHDR*>(LParam));
     case WM_TIMER:
         if (WParam == Timer1Id && FTimer1Enabled) RunGuarded([this] { Timer1Timer(); });
+        if (WParam == GridTimerId) RefreshGrid();
         return 0;
     case WM_EXCHANGE_TIMER:
         if (FExchangeTimers && FExchangeTimers->Take(WParam, LParam)) {
@@ -609,16 +609,31 @@ void TForm1::SetCell(int32_t Col, int32_t Row, const std::string& Text)
     if (Row == 0)
         UpdateHeaderText(Col);
     else if (Row < FGrid.RowCount())
-        ListView_RedrawItems(Arch, Row - 1, Row - 1);
+        GridChanged();
 }
 
 void TForm1::SetRowCount(int32_t Rows)
 {
     const int32_t before = FGrid.RowCount();
     FGrid.SetRowCount(Rows);
-    if (FGrid.RowCount() == before) return;
-    ListView_SetItemCountEx(Arch, FGrid.RowCount() - 1, LVSICF_NOSCROLL | LVSICF_NOINVALIDATEALL);
-    if (FGrid.RowCount() < before) InvalidateRect(Arch, nullptr, TRUE);
+    if (FGrid.RowCount() != before) GridChanged();
+}
+
+void TForm1::GridChanged()
+{
+    if (FGridChanged) return;
+    FGridChanged = true;
+    SetTimer(FHandle, GridTimerId, GridRefreshInterval, nullptr);
+}
+
+void TForm1::RefreshGrid()
+{
+    KillTimer(FHandle, GridTimerId);
+    if (!FGridChanged) return;
+    FGridChanged = false;
+    const int32_t items = FGrid.RowCount() - 1;
+    if (ListView_GetItemCount(Arch) != items) ListView_SetItemCountEx(Arch, items, LVSICF_NOSCROLL | LVSICF_NOINVALIDATEALL);
+    InvalidateRect(Arch, nullptr, FALSE);
 }
 
 std::string TForm1::Cell(int32_t Col, int32_t Row) const

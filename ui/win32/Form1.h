@@ -100,6 +100,8 @@ public:
     HWND Save = nullptr;
 
     bool Timer1Enabled() const { return FTimer1Enabled; }
+    // Shows the grid's rows and texts now rather than at the next refresh.
+    void RefreshGrid();
     bool ExchangeTimerActive(TExchangeTimer Timer) const;
     UINT Dpi() const { return FDpi; }
     TExchangeController& Controller() { return FController; }
@@ -160,6 +162,7 @@ private:
     HWND EditBox(TEditBox Box) const;
     void ShowProgress();
     void UpdateHeaderText(int32_t Col);
+    void GridChanged();
 
     HWND FHandle = nullptr;
     UINT FDpi = 96;
@@ -167,6 +170,7 @@ private:
     std::unique_ptr<struct _IMAGELIST, TImageListDeleter> FRowHeight;
     TGridCells FGrid;
     std::wstring FCellText; // the text the grid is drawing
+    bool FGridChanged = false;
     TComPortOperations FPortOperations{ComPort1};
     TExchangeController FController{FPortOperations, *this};
     std::unique_ptr<TPreciseTimers> FExchangeTimers;
