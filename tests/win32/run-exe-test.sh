@@ -46,8 +46,17 @@ xvfb-run -a -s "-screen 0 800x600x24 -dpi 96" bash -c '
   source "$1/../../scripts/wine-env.sh"
   cd "$WORK"
   wine_run ActionLog.exe &
-  for _ in $(seq 300); do xdotool search --name "ЛОРНИК" >/dev/null 2>&1 && break; sleep 0.1; done
-  window=$(xdotool search --name "ЛОРНИК" | head -1)
+  # xdotool matches no Cyrillic name pattern here; the names are compared whole.
+  find_window() {
+    local w
+    for w in $(xdotool search --onlyvisible --name . 2>/dev/null); do
+      [ "$(xdotool getwindowname "$w" 2>/dev/null)" = "$1" ] && { echo "$w"; return 0; }
+    done
+    return 1
+  }
+  window=""
+  for _ in $(seq 300); do window=$(find_window "ЛОРНИК журнал действий пользователя") && break; sleep 0.1; done
+  [ -n "$window" ] || { echo "the window did not appear" >&2; exit 1; }
   click() { xdotool mousemove --window "$window" "$1" "$2" click 1; }
   save() { click 360 153; sleep 0.2; }
   export_file="Журнал_ЛОРНИК_20231187.txt"
