@@ -446,14 +446,11 @@ TEST_F(Window, EnterAndEscClickNothingAndTabFollowsTheTabOrder)
 TEST_F(Window, TheGridHoldsAWholeLogOf65535Records)
 {
     CreateForm();
-    const int32_t rows = std::getenv("GRID_ROWS") ? std::atoi(std::getenv("GRID_ROWS")) : 65535;
-    const auto t0 = std::chrono::steady_clock::now();
-    for (int32_t row = 1; row <= rows; ++row) {
+    for (int32_t row = 1; row <= 65535; ++row) {
         form->SetCell(0, row, std::to_string(row));
         form->SetCell(1, row, "запись " + std::to_string(row));
         form->SetRowCount(row + 2);
     }
-    std::printf("%d rows: %lld ms\n", rows, (long long)std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now()-t0).count());
     EXPECT_EQ(ListView_GetItemCount(form->Arch), 1); // shown at the next refresh
     Pump(100ms);
     EXPECT_EQ(ListView_GetItemCount(form->Arch), 65536); // the records and one empty row
