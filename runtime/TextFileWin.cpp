@@ -14,9 +14,11 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <utility>
 
 #include "runtime/CodePage.h"
 #include "runtime/Exceptions.h"
+#include "runtime/WideText.h"
 
 namespace {
 
@@ -47,43 +49,10 @@ constexpr int32_t CodeDiskFull = 101;
     }
 }
 
-std::wstring Utf16(std::string_view Text)
+// The name goes to the system as the path's own UTF-16 text.
+const std::wstring& WideName(const std::filesystem::path& Name)
 {
-    std::wstring out;
-    out.reserve(Text.size());
-    for (char32_t cp : DecodeUtf8(Text)) {
-        if (cp < 0x10000) {
-            out += static_cast<wchar_t>(cp);
-        } else {
-            cp -= 0x10000;
-            out += static_cast<wchar_t>(0xD800 + (cp >> 10));
-            out += static_cast<wchar_t>(0xDC00 + (cp & 0x3FF));
-        }
-    }
-    return out;
-}
-
-std::string Utf8(std::wstring_view Text)
-{
-    std::string out;
-    out.reserve(Text.size());
-    for (size_t i = 0; i < Text.size(); ++i) {
-        char32_t cp = static_cast<char16_t>(Text[i]);
-        if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < Text.size() && Text[i + 1] >= 0xDC00 && Text[i + 1] <= 0xDFFF) {
-            cp = 0x10000 + ((cp - 0xD800) << 10) + (static_cast<char16_t>(Text[++i]) - 0xDC00);
-        } else if (cp >= 0xD800 && cp <= 0xDFFF) {
-            cp = 0xFFFD;
-        }
-        AppendUtf8(out, cp);
-    }
-    return out;
-}
-
-// The program's texts are UTF-8; so are the names it builds.
-std::wstring WideName(const std::filesystem::path& Name)
-{
-    const std::u8string utf8 = Name.u8string();
-    const std::wstring wide = Utf16(std::string_view(reinterpret_cast<const char*>(utf8.data()), utf8.size()));
+    const std::wstring& wide = Name.native();
     if (wide.empty() || wide.find(L'\0') != std::wstring::npos || wide.size() > MaxNameCharacters)
         RaiseInOut(CodeInvalidFilename);
     return wide;
@@ -91,7 +60,7 @@ std::wstring WideName(const std::filesystem::path& Name)
 
 textfile_detail::TFileHandle OpenShared(const std::filesystem::path& Name, DWORD Access, DWORD Disposition)
 {
-    const std::wstring name = WideName(Name);
+    const std::wstring& name = WideName(Name);
     const HANDLE file = ::CreateFileW(name.c_str(), Access, FILE_SHARE_READ, nullptr, Disposition,
                                       FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) RaiseForError(::GetLastError());
@@ -113,7 +82,20 @@ HANDLE SystemHandle(const textfile_detail::TFileHandle& File)
 
 std::string Utf8ToNarrow(std::string_view Text)
 {
-    const std::wstring wide = Utf16(Text);
+    std::wstring wide = Utf8ToWide(Text);
+    // Only UTF-8 among the ANSI code pages holds characters beyond the first
+    // plane; elsewhere each of them is one default character, not one for
+    // each half of its surrogate pair.
+    if (::GetACP() != CP_UTF8) {
+        std::wstring single;
+        single.reserve(wide.size());
+        for (size_t i = 0; i < wide.size(); ++i) {
+            const bool pair = wide[i] >= 0xD800 && wide[i] <= 0xDBFF && i + 1 < wide.size();
+            single += pair ? L'\xFFFD' : wide[i];
+            if (pair) ++i;
+        }
+        wide = std::move(single);
+    }
     if (wide.empty()) return {};
     // No best fit: a character the code page lacks becomes its default
     // character rather than a look-alike.
@@ -131,7 +113,7 @@ std::string NarrowToUtf8(std::string_view Bytes)
     const int size = ::MultiByteToWideChar(CP_ACP, 0, Bytes.data(), static_cast<int>(Bytes.size()), nullptr, 0);
     std::wstring wide(static_cast<size_t>(size), L'\0');
     ::MultiByteToWideChar(CP_ACP, 0, Bytes.data(), static_cast<int>(Bytes.size()), wide.data(), size);
-    return Utf8(wide);
+    return WideToUtf8(wide);
 }
 
 namespace textfile_detail {
@@ -151,10 +133,10 @@ int TFileHandle::Close()
 {
     if (FFd < 0) return 0;
     // The descriptor and its handle are gone whatever the close reports.
+    _doserrno = 0;
     if (::_close(Release()) == 0) return 0;
-    unsigned long error = 0;
-    ::_get_doserrno(&error);
-    return error != 0 ? static_cast<int>(error) : ERROR_GEN_FAILURE;
+    // The C runtime keeps the system's error number beside errno.
+    return _doserrno != 0 ? static_cast<int>(_doserrno) : ERROR_GEN_FAILURE;
 }
 
 } // namespace textfile_detail

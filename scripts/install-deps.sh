@@ -1,19 +1,20 @@
 #!/usr/bin/env bash
 # Installs the Debian packages a command needs, only those missing.
-# Usage: scripts/install-deps.sh test|demo|screenshot|fuzz|windows
+# Usage: scripts/install-deps.sh test|demo|screenshot|fuzz|windows|windows-test
 set -euo pipefail
 
 build=(cmake make g++ pkg-config qt6-base-dev)
 # The Windows cross-build, and wine with a display to run its tests.
 windows=(cmake make g++-mingw-w64-x86-64-posix googletest)
-windows_test=("${windows[@]}" wine wine64 xvfb xauth xdotool socat)
+windows_test=("${windows[@]}" wine wine64 locales xvfb xauth xdotool socat)
 case "${1:-test}" in
   test) packages=("${build[@]}" libgtest-dev libgmock-dev "${windows_test[@]}") ;;
   windows) packages=("${windows[@]}") ;;
+  windows-test) packages=("${build[@]}" "${windows_test[@]}") ;;
   demo) packages=("${build[@]}" fonts-liberation2) ;;
   screenshot) packages=("${build[@]}" fonts-liberation2 xvfb xauth xdotool imagemagick) ;;
   fuzz) packages=("${build[@]}" clang libclang-rt-dev) ;;
-  *) echo "usage: $0 test|demo|screenshot|fuzz|windows" >&2; exit 2 ;;
+  *) echo "usage: $0 test|demo|screenshot|fuzz|windows|windows-test" >&2; exit 2 ;;
 esac
 
 missing=()

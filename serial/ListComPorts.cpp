@@ -56,6 +56,14 @@ void SortComPorts(std::vector<std::string>& Names)
                      [](const std::string& a, const std::string& b) { return ComPortNameLess(a, b); });
 }
 
+bool ComPortPresent(const std::string& Port, const fs::path& DevRoot)
+{
+    if (Port.empty()) return false;
+    const fs::path path = Port.find('/') == std::string::npos ? DevRoot / Port : fs::path(Port);
+    std::error_code error;
+    return fs::is_character_file(path, error);
+}
+
 void ListComPorts(std::vector<std::string>& Target, const fs::path& SysRoot, const fs::path& DevRoot)
 {
     std::error_code error;

@@ -16,6 +16,11 @@ void ListComPorts(std::vector<std::string>& Target,
                   const std::filesystem::path& SysRoot = "/sys",
                   const std::filesystem::path& DevRoot = "/dev");
 
+// Whether a port of that name is there to be opened, listed or not: a
+// character device (a name without '/' is taken under DevRoot, as the port
+// opens it); on Windows a device name the system knows.
+bool ComPortPresent(const std::string& Port, const std::filesystem::path& DevRoot = "/dev");
+
 // The order of the port list: whole names compared character by character,
 // letter case ignored, so "ttyS10" comes before "ttyS2" and a name before
 // every longer name that begins with it.

@@ -6,7 +6,7 @@
 
 #include <algorithm>
 
-#include "runtime/CodePage.h"
+#include "runtime/WideText.h"
 
 namespace {
 
@@ -14,33 +14,6 @@ constexpr wchar_t SerialCommKey[] = L"HARDWARE\\DEVICEMAP\\SERIALCOMM";
 constexpr DWORD NameCharacters = 256;
 // Announced in bytes: a port name can have at most 127 characters.
 constexpr DWORD DataBytes = 256;
-
-std::wstring Utf16(std::string_view Text)
-{
-    std::wstring out;
-    out.reserve(Text.size());
-    for (char32_t cp : DecodeUtf8(Text)) {
-        if (cp < 0x10000) {
-            out += static_cast<wchar_t>(cp);
-        } else {
-            cp -= 0x10000;
-            out += static_cast<wchar_t>(0xD800 + (cp >> 10));
-            out += static_cast<wchar_t>(0xDC00 + (cp & 0x3FF));
-        }
-    }
-    return out;
-}
-
-std::string Utf8(std::wstring_view Text)
-{
-    if (Text.empty()) return {};
-    const int size = ::WideCharToMultiByte(CP_UTF8, 0, Text.data(), static_cast<int>(Text.size()), nullptr, 0,
-                                           nullptr, nullptr);
-    std::string out(static_cast<size_t>(size), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, Text.data(), static_cast<int>(Text.size()), out.data(), size, nullptr,
-                          nullptr);
-    return out;
-}
 
 // Closes the key however the listing ends.
 class TRegistryKey {
@@ -59,8 +32,8 @@ private:
 
 bool ComPortNameLess(std::string_view Left, std::string_view Right)
 {
-    const std::wstring left = Utf16(Left);
-    const std::wstring right = Utf16(Right);
+    const std::wstring left = Utf8ToWide(Left);
+    const std::wstring right = Utf8ToWide(Right);
     return ::CompareStringW(LOCALE_USER_DEFAULT, NORM_IGNORECASE, left.data(), static_cast<int>(left.size()),
                             right.data(), static_cast<int>(right.size())) == CSTR_LESS_THAN;
 }
@@ -69,6 +42,16 @@ void SortComPorts(std::vector<std::string>& Names)
 {
     std::stable_sort(Names.begin(), Names.end(),
                      [](const std::string& a, const std::string& b) { return ComPortNameLess(a, b); });
+}
+
+bool ComPortPresent(const std::string& Port, const std::filesystem::path&)
+{
+    if (Port.empty()) return false;
+    const std::wstring name = Utf8ToWide(Port);
+    if (name.find_first_of(L"\\/:") != std::wstring::npos) return false;
+    wchar_t target[1024];
+    return ::QueryDosDeviceW(name.c_str(), target, static_cast<DWORD>(std::size(target))) != 0 ||
+           ::GetLastError() == ERROR_INSUFFICIENT_BUFFER;
 }
 
 // The folders of the other systems' listing have no meaning here.
@@ -92,7 +75,7 @@ void ListComPorts(std::vector<std::string>& Target, const std::filesystem::path&
             break;
         // The name ends at its terminating null; nothing after it counts.
         const std::wstring_view text(data, dataSize / sizeof(wchar_t));
-        names.push_back(Utf8(text.substr(0, text.find(L'\0'))));
+        names.push_back(WideToUtf8(text.substr(0, text.find(L'\0'))));
     }
     SortComPorts(names);
     Target = std::move(names);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <system_error>
 
+#include "runtime/TextCompare.h"
 #include "runtime/TextFile.h"
 #include "serial/ListComPorts.h"
 
@@ -27,18 +28,8 @@ int32_t LastMatch(const std::vector<std::string>& Items, const std::string& Text
 {
     int32_t found = -1;
     for (size_t i = 0; i < Items.size(); ++i)
-        if (Items[i] == Text) found = static_cast<int32_t>(i);
+        if (LocaleTextEqual(Items[i], Text)) found = static_cast<int32_t>(i);
     return found;
-}
-
-// A name with a '/' is a path; any other name is a device under DevRoot, as
-// the port opens it.
-bool IsCharacterDevice(const std::string& Port, const fs::path& DevRoot)
-{
-    if (Port.empty()) return false;
-    const fs::path path = Port.find('/') == std::string::npos ? DevRoot / Port : fs::path(Port);
-    std::error_code error;
-    return fs::is_character_file(path, error);
 }
 
 // The kernel lists no virtual or renamed ports: a remembered one that exists
@@ -46,7 +37,12 @@ bool IsCharacterDevice(const std::string& Port, const fs::path& DevRoot)
 bool AddRememberedPort(std::vector<std::string>& Ports, const std::string& Port,
                        const fs::path& DevRoot)
 {
-    if (LastMatch(Ports, Port) >= 0 || !IsCharacterDevice(Port, DevRoot)) return false;
+    // A name the list holds in another letter case is listed: the list's
+    // order does not tell them apart, and neither do Windows' port names.
+    const bool listed = std::any_of(Ports.begin(), Ports.end(), [&](const std::string& Listed) {
+        return !ComPortNameLess(Listed, Port) && !ComPortNameLess(Port, Listed);
+    });
+    if (listed || !ComPortPresent(Port, DevRoot)) return false;
     Ports.push_back(Port);
     SortComPorts(Ports);
     return true;

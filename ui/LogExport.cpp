@@ -10,7 +10,10 @@ std::string LogFileName(const std::string& Serial)
 void SaveLog(const ILogSource& Source)
 {
     const std::string serial = Source.SerialText();
-    TTextFileWriter file(LogFileName(serial));
+    // The name is UTF-8 text: a path made of char8_t reads it so on every
+    // system, where one made of char would take the system's narrow encoding.
+    const std::string name = LogFileName(serial);
+    TTextFileWriter file(std::filesystem::path(std::u8string(name.begin(), name.end())));
     file.WriteLine("Версия прибора: " + Source.VersionText());
     file.WriteLine("Серийный номер: " + serial);
     const int32_t rows = Source.RowCount();

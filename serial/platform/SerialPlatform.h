@@ -68,7 +68,12 @@ struct TComStat {
     uint32_t cbOutQue = 0;
 };
 
+// The flags, purge requests and events below have the values of the Windows
+// names they carry. Where <windows.h> came first those names are its macros;
+// use them unqualified (using namespace SerialPlatform) to work either way.
+
 // Line error flags.
+#ifndef CE_RXOVER
 inline constexpr uint32_t CE_RXOVER = 0x0001;
 inline constexpr uint32_t CE_OVERRUN = 0x0002;
 inline constexpr uint32_t CE_RXPARITY = 0x0004;
@@ -77,19 +82,25 @@ inline constexpr uint32_t CE_BREAK = 0x0010;
 inline constexpr uint32_t CE_TXFULL = 0x0100;
 inline constexpr uint32_t CE_IOE = 0x0400;
 inline constexpr uint32_t CE_MODE = 0x8000;
+#endif
 
 // Modem input lines.
+#ifndef MS_CTS_ON
 inline constexpr uint32_t MS_CTS_ON = 0x0010;
 inline constexpr uint32_t MS_DSR_ON = 0x0020;
 inline constexpr uint32_t MS_RING_ON = 0x0040;
 inline constexpr uint32_t MS_RLSD_ON = 0x0080;
+#endif
 
+#ifndef PURGE_TXABORT
 inline constexpr uint32_t PURGE_TXABORT = 0x0001;
 inline constexpr uint32_t PURGE_RXABORT = 0x0002;
 inline constexpr uint32_t PURGE_TXCLEAR = 0x0004;
 inline constexpr uint32_t PURGE_RXCLEAR = 0x0008;
+#endif
 
 // Line events.
+#ifndef EV_RXCHAR
 inline constexpr uint32_t EV_RXCHAR = 0x0001;
 inline constexpr uint32_t EV_RXFLAG = 0x0002;
 inline constexpr uint32_t EV_TXEMPTY = 0x0004;
@@ -100,6 +111,7 @@ inline constexpr uint32_t EV_BREAK = 0x0040;
 inline constexpr uint32_t EV_ERR = 0x0080;
 inline constexpr uint32_t EV_RING = 0x0100;
 inline constexpr uint32_t EV_RX80FULL = 0x0400;
+#endif
 
 // The system's handle of a signal one thread sets and another waits for: an
 // event object's HANDLE on Windows, a descriptor elsewhere.

@@ -5,8 +5,14 @@
 
 #include <windows.h>
 
+#include "runtime/WideText.h"
+
+#include <algorithm>
+#include <atomic>
+#include <mutex>
 #include <string>
 #include <utility>
+#include <vector>
 
 namespace SerialPlatform {
 
@@ -56,20 +62,25 @@ public:
     TOverlappedRecord& operator=(const TOverlappedRecord&) = delete;
 
     // Clears the record for the next transfer of the same device.
-    bool Reset(HANDLE File)
+    bool Reset(HANDLE File, bool Write)
     {
         FFile = File;
+        IsWrite = Write;
         Overlapped = OVERLAPPED{};
         Overlapped.hEvent = FEvent.Get();
         return FEvent.Get() != nullptr;
     }
 
     OVERLAPPED Overlapped{};
+    bool IsWrite = false;
 
 private:
     HANDLE FFile;
     TEvent FEvent;
 };
+
+// Events of the modem lines and the line's error flags.
+constexpr uint32_t LineEvents = EV_CTS | EV_DSR | EV_RLSD | EV_RING | EV_BREAK | EV_ERR;
 
 class TWinDevice final : public TDevice {
 public:
@@ -92,8 +103,19 @@ public:
 private:
     TOverlappedRecord* BeginTransfer(TTransfer& Transfer, bool IsWrite);
     int Started(TTransfer& Transfer, TOverlappedRecord& Record, BOOL Result);
+    bool ReturnsAtOnce() const;
+    void Forget(TOverlappedRecord& Record);
 
     HANDLE FFile;
+    std::atomic<uint32_t> FMask{0};
+    // The events the driver is asked to watch: the mask, or its part that
+    // the driver can watch. Changed by the waiting thread.
+    std::atomic<uint32_t> FWatched{0};
+    // Set by SetCommTimeouts; read by the thread that finishes a transfer.
+    std::atomic<bool> FReadsReturnAtOnce{false};
+    // The transfers under way, which an abort ends.
+    std::mutex FPendingLock;
+    std::vector<TOverlappedRecord*> FPending;
     // The wait for line events. A wait that a stop interrupted stays
     // outstanding and is taken up by the next call, so no event between two
     // calls is lost.
@@ -151,6 +173,8 @@ int TWinDevice::SetCommState(const TLineSettings& s)
 
 int TWinDevice::SetCommTimeouts(const TCommTimeouts& t)
 {
+    FReadsReturnAtOnce = t.ReadIntervalTimeout == MaxDword && t.ReadTotalTimeoutMultiplier == 0 &&
+                         t.ReadTotalTimeoutConstant == 0;
     COMMTIMEOUTS timeouts{};
     timeouts.ReadIntervalTimeout = t.ReadIntervalTimeout;
     timeouts.ReadTotalTimeoutMultiplier = t.ReadTotalTimeoutMultiplier;
@@ -168,7 +192,7 @@ TOverlappedRecord* TWinDevice::BeginTransfer(TTransfer& t, bool IsWrite)
     t.Pending = false;
     if (!t.SystemRecord) t.SystemRecord = std::make_shared<TOverlappedRecord>(FFile);
     auto* record = static_cast<TOverlappedRecord*>(t.SystemRecord.get());
-    if (!record->Reset(FFile)) {
+    if (!record->Reset(FFile, IsWrite)) {
         t.Error = LastError();
         return nullptr;
     }
@@ -183,6 +207,8 @@ int TWinDevice::Started(TTransfer& t, TOverlappedRecord& Record, BOOL Result)
         const int error = LastError();
         if (error == ERROR_IO_PENDING) {
             t.Pending = true;
+            std::lock_guard lock(FPendingLock);
+            FPending.push_back(&Record);
             return ErrorIoPending;
         }
         return t.Error = error;
@@ -213,18 +239,39 @@ int TWinDevice::StartRead(TTransfer& t, std::span<uint8_t> Buffer)
     return Started(t, *record, result);
 }
 
+bool TWinDevice::ReturnsAtOnce() const
+{
+    return FReadsReturnAtOnce.load();
+}
+
+void TWinDevice::Forget(TOverlappedRecord& Record)
+{
+    std::lock_guard lock(FPendingLock);
+    FPending.erase(std::remove(FPending.begin(), FPending.end(), &Record), FPending.end());
+}
+
 int TWinDevice::FinishTransfer(TTransfer& t, uint32_t& Moved)
 {
     if (t.Pending) {
         auto* record = static_cast<TOverlappedRecord*>(t.SystemRecord.get());
         // The driver ends the transfer when the time-outs say so, or when a
-        // purge aborts it.
+        // purge aborts it. A read that should have returned at once but
+        // waits for input (wine's driver does so on an empty queue) is
+        // given a moment, then ended with what it has.
+        bool cut = false;
+        if (!t.IsWrite && ReturnsAtOnce() && ::WaitForSingleObject(record->Overlapped.hEvent, 50) == WAIT_TIMEOUT) {
+            ::CancelIoEx(FFile, &record->Overlapped);
+            cut = true;
+        }
         ::WaitForSingleObject(record->Overlapped.hEvent, INFINITE);
+        Forget(*record);
         DWORD moved = 0;
         if (::GetOverlappedResult(FFile, &record->Overlapped, &moved, FALSE))
             t.Done = moved;
+        else if (const int error = LastError(); cut && error == ERROR_OPERATION_ABORTED)
+            t.Done = moved;
         else
-            t.Error = LastError();
+            t.Error = error;
         t.Pending = false;
     }
     Moved = static_cast<uint32_t>(t.Done);
@@ -233,7 +280,16 @@ int TWinDevice::FinishTransfer(TTransfer& t, uint32_t& Moved)
 
 int TWinDevice::Purge(uint32_t Flags)
 {
-    return ::PurgeComm(FFile, Flags) ? 0 : LastError();
+    if (!::PurgeComm(FFile, Flags)) return LastError();
+    if (Flags & (PURGE_TXABORT | PURGE_RXABORT)) {
+        // The driver ends them; one that does not (wine's) is made to.
+        std::lock_guard lock(FPendingLock);
+        for (TOverlappedRecord* record : FPending) {
+            if (record->IsWrite ? (Flags & PURGE_TXABORT) : (Flags & PURGE_RXABORT))
+                ::CancelIoEx(FFile, &record->Overlapped);
+        }
+    }
+    return 0;
 }
 
 int TWinDevice::ClearCommError(uint32_t& Errors, TComStat& Stat)
@@ -251,13 +307,20 @@ int TWinDevice::GetCommModemStatus(uint32_t& Status)
 {
     DWORD status = 0;
     Status = 0;
-    if (!::GetCommModemStatus(FFile, &status)) return LastError();
+    if (!::GetCommModemStatus(FFile, &status)) {
+        // A port without modem lines (a virtual one; wine's pseudo-terminal)
+        // has none on; that is no failure.
+        const int error = LastError();
+        return error == ERROR_NOT_SUPPORTED ? 0 : error;
+    }
     Status = status;
     return 0;
 }
 
 int TWinDevice::SetCommMask(uint32_t Mask)
 {
+    FMask = Mask;
+    FWatched = Mask;
     return ::SetCommMask(FFile, Mask) ? 0 : LastError();
 }
 
@@ -265,52 +328,56 @@ int TWinDevice::WaitCommEvent(uint32_t& Mask, const TStopSignal& Stop, bool& Sto
 {
     Mask = 0;
     Stopped = false;
-    if (!FWaitPending) {
-        FWaitOverlapped = OVERLAPPED{};
-        FWaitOverlapped.hEvent = FWaitEvent.Get();
-        FWaitMask = 0;
-        ::ResetEvent(FWaitEvent.Get());
-        if (::WaitCommEvent(FFile, &FWaitMask, &FWaitOverlapped)) {
+    for (;;) {
+        if (!FWaitPending) {
+            FWaitOverlapped = OVERLAPPED{};
+            FWaitOverlapped.hEvent = FWaitEvent.Get();
+            FWaitMask = 0;
+            ::ResetEvent(FWaitEvent.Get());
+            if (::WaitCommEvent(FFile, &FWaitMask, &FWaitOverlapped)) {
+                Mask = FWaitMask;
+                return 0;
+            }
+            const int error = LastError();
+            // A port that cannot watch its modem lines and error flags (a
+            // virtual one; wine's pseudo-terminal) refuses every wait that
+            // asks for them: it is asked for the rest.
+            if (error == ERROR_NOT_SUPPORTED && (FWatched & LineEvents) && (FWatched & ~LineEvents)) {
+                FWatched &= ~LineEvents;
+                if (!::SetCommMask(FFile, FWatched)) return LastError();
+                continue;
+            }
+            // A wait that cannot start fails here rather than being waited for.
+            if (error != ERROR_IO_PENDING) return error;
+            FWaitPending = true;
+        }
+        // The stop comes first: when both are set, it wins.
+        const HANDLE signals[2] = {Stop.Handle(), FWaitEvent.Get()};
+        const DWORD which = ::WaitForMultipleObjects(2, signals, FALSE, INFINITE);
+        if (which == WAIT_OBJECT_0) {
+            Stopped = true;
+            return 0;
+        }
+        if (which != WAIT_OBJECT_0 + 1) return LastError();
+        FWaitPending = false;
+        DWORD unused = 0;
+        if (::GetOverlappedResult(FFile, &FWaitOverlapped, &unused, FALSE)) {
             Mask = FWaitMask;
             return 0;
         }
-        // A wait that cannot start fails here rather than being waited for.
-        if (const int error = LastError(); error != ERROR_IO_PENDING) return error;
-        FWaitPending = true;
+        const int error = LastError();
+        // Mask 0 ends the wait; so does this device's own close.
+        if (FMask.load() == 0) return 0;
+        if (error != ERROR_OPERATION_ABORTED) return error;
+        // A wait the driver cut short for no reason of ours (wine's does so
+        // on a pseudo-terminal until input is queued) is started again,
+        // after a pause that keeps it from spinning. A device that has gone
+        // refuses the new start.
+        if (::WaitForSingleObject(Stop.Handle(), 2) == WAIT_OBJECT_0) {
+            Stopped = true;
+            return 0;
+        }
     }
-    // The stop comes first: when both are set, it wins.
-    const HANDLE signals[2] = {Stop.Handle(), FWaitEvent.Get()};
-    const DWORD which = ::WaitForMultipleObjects(2, signals, FALSE, INFINITE);
-    if (which == WAIT_OBJECT_0) {
-        Stopped = true;
-        return 0;
-    }
-    if (which != WAIT_OBJECT_0 + 1) return LastError();
-    FWaitPending = false;
-    DWORD unused = 0;
-    if (!::GetOverlappedResult(FFile, &FWaitOverlapped, &unused, FALSE)) return LastError();
-    Mask = FWaitMask;
-    return 0;
-}
-
-std::wstring Widen(const std::string& Utf8)
-{
-    if (Utf8.empty()) return {};
-    const int size = ::MultiByteToWideChar(CP_UTF8, 0, Utf8.data(), static_cast<int>(Utf8.size()), nullptr, 0);
-    std::wstring wide(static_cast<size_t>(size), L'\0');
-    ::MultiByteToWideChar(CP_UTF8, 0, Utf8.data(), static_cast<int>(Utf8.size()), wide.data(), size);
-    return wide;
-}
-
-std::string Narrow(std::wstring_view Wide)
-{
-    if (Wide.empty()) return {};
-    const int size = ::WideCharToMultiByte(CP_UTF8, 0, Wide.data(), static_cast<int>(Wide.size()), nullptr, 0,
-                                           nullptr, nullptr);
-    std::string text(static_cast<size_t>(size), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, Wide.data(), static_cast<int>(Wide.size()), text.data(), size, nullptr,
-                          nullptr);
-    return text;
 }
 
 class TWinPlatform final : public TPlatform {
@@ -323,7 +390,7 @@ int TWinPlatform::OpenDevice(const std::string& Name, std::unique_ptr<TDevice>& 
 {
     // The device namespace reaches COM10 and above too, and no file of the
     // working folder can be mistaken for a port.
-    const std::wstring path = L"\\\\.\\" + Widen(Name);
+    const std::wstring path = L"\\\\.\\" + Utf8ToWide(Name);
     const HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                                       FILE_FLAG_OVERLAPPED, nullptr);
     if (file == INVALID_HANDLE_VALUE) return LastError();
@@ -342,7 +409,7 @@ std::string TWinPlatform::ErrorText(int Error) const
     while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r' || text.back() == L' '))
         text.remove_suffix(1);
     if (text.empty()) return "Error " + std::to_string(Error);
-    return Narrow(text);
+    return WideToUtf8(text);
 }
 
 } // namespace

@@ -21,11 +21,12 @@ simdevice="${SIMDEVICE:-$WINE_REPO/build/test/tools/simdevice}"
 work="$(mktemp -d)"
 pids=()
 cleanup() {
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  for pid in "${pids[@]}"; do pkill -P "$pid" 2>/dev/null || true; kill "$pid" 2>/dev/null || true; done
   for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null || true; done
   rm -rf "$work"
 }
 trap cleanup EXIT
+trap 'exit 143' TERM INT
 
 wait_for_link() {
   for _ in $(seq 100); do
@@ -47,7 +48,7 @@ while [ $# -gt 0 ]; do
     --null-modem)
       a="$WINE_PORTS/${2,,}"; b="$WINE_PORTS/${3,,}"
       rm -f "$a" "$b"
-      socat -d0 "pty,raw,echo=0,link=$a" "pty,raw,echo=0,link=$b" &
+      socat "pty,raw,echo=0,link=$a" "pty,raw,echo=0,link=$b" &
       pids+=($!)
       wait_for_link "$a"; wait_for_link "$b"
       export TEST_NULL_MODEM="$2 $3"
@@ -70,7 +71,10 @@ done
 
 wine_prefix_ready
 status=0
-wine_run "$@" || status=$?
+# In the background, so that a time-out's signal reaches the trap at once.
+wine_run "$@" &
+pids+=($!)
+wait $! || status=$?
 if [ $status -ne 0 ] && [ -f "$work/simdevice.log" ]; then
   echo "--- the simulated device's log (last lines) ---"
   tail -n 40 "$work/simdevice.log"
