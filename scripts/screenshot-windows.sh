@@ -6,9 +6,10 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh screenshot
+scripts/install-deps.sh windows-test
 scripts/build-windows.sh --target ActionLog
 cmake -S . -B build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=OFF
 cmake --build build/release -j2 --target simdevice
-tests/win32/run-exe-test.sh --screenshot docs/screenshot-windows.png build/release/tools/simdevice \
+SIMDEVICE=build/release/tools/simdevice tests/win32/run-exe-test.sh --screenshot docs/screenshot-windows.png \
   build/windows/ActionLog.exe
 echo "docs/screenshot-windows.png written"

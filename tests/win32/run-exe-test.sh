@@ -4,34 +4,30 @@
 # log of the simulated device and saves it; the saved file must hold the
 # device's log byte for byte in code page 1251. With --screenshot FILE the
 # window is photographed after the download.
-# Usage: run-exe-test.sh [--screenshot FILE] SIMDEVICE ACTIONLOG.EXE
+# The simulated device is $SIMDEVICE, on COM6.
+# Usage: run-exe-test.sh [--screenshot FILE] ACTIONLOG.EXE
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 screenshot=""
 if [ "${1:-}" = "--screenshot" ]; then screenshot="$(realpath -m "$2")"; shift 2; fi
-simdevice="$(realpath "$1")"
-exe="$(realpath "$2")"
+exe="$(realpath "$1")"
 records=60
 # shellcheck source=../../scripts/wine-env.sh
 source "$here/../../scripts/wine-env.sh"
+simdevice="$(realpath "${SIMDEVICE:-$WINE_REPO/build/test/tools/simdevice}")"
 wine_prefix_ready
-
 port=COM6
-mkdir -p "$WINE_PORTS"
-link="$WINE_PORTS/exe-test"
+wine_map_ports "$port"
+link="$WINE_PORTS/${port,,}"
+
 work="$(mktemp -d)"
 device=""
 cleanup() {
   [ -n "$device" ] && kill "$device" 2>/dev/null || true
-  wineserver -k 2>/dev/null || true
   rm -rf "$work"
 }
 trap cleanup EXIT
-if [ "$(readlink "$WINEPREFIX/dosdevices/${port,,}" 2>/dev/null)" != "$link" ]; then
-  wine_map_port "$port" "$link"
-fi
-wineserver -k 2>/dev/null || true
-wineserver -w
+rm -f "$link"
 
 "$simdevice" --link "$link" --records "$records" --dump "$work/device-log.txt" --log "$work/device.log" \
   > "$work/device.out" &
@@ -70,13 +66,20 @@ xvfb-run -a -s "-screen 0 800x600x24 -dpi 96" bash -c '
     save
     [ "$(wc -l < "$export_file")" -eq $((RECORDS + 3)) ] && break
   done
+  # Any other window (a message box) means something went wrong.
+  for w in $(xdotool search --onlyvisible --name . 2>/dev/null); do
+    if [ "$w" != "$window" ]; then echo "unexpected window: $(xdotool getwindowname "$w")" >&2; exit 1; fi
+  done
   if [ -n "$SCREENSHOT" ]; then
-    sleep 1      # the progress bar runs to its end
+    xdotool mousemove 790 590  # no pointer over the window
+    sleep 1
     import -window "$window" "$SCREENSHOT"
   fi
   # Closing the window ends the program.
-  xdotool key --window "$window" alt+F4 || true
-  timeout 10 wineserver -w || { echo "ActionLog.exe did not end when its window closed" >&2; exit 1; }
+  xdotool windowfocus --sync "$window"
+  xdotool key alt+F4
+  for _ in $(seq 100); do jobs -r | grep -q . || break; sleep 0.1; done
+  if jobs -r | grep -q .; then echo "ActionLog.exe did not end when its window closed" >&2; exit 1; fi
 ' _ "$here"
 
 # The file as code page 1251 writes it: two header lines, the records from

@@ -62,8 +62,9 @@ enum TControlId : int {
 enum class TKind { Group, Frame, Label, List, Edit, DisplayEdit, Button, Grid, Progress };
 
 // Every control: where it stands at 96 pixels per inch, in the window's
-// client area or, for the group's controls, in the group's. A label's width
-// follows its caption. Creation order is the tab order.
+// client area or, for the group's controls, in the group's. A label is as
+// wide as its caption, at least as wide as given. Creation order is the tab
+// order.
 struct TPlace {
     HWND TForm1::*Control;
     TControlId Id;
@@ -76,25 +77,25 @@ struct TPlace {
 constexpr TPlace Places[] = {
     {&TForm1::Con_setting, idCon_setting, TKind::Group, false, 0, 8, 225, 97, L""},
     {&TForm1::Con_settingFrame, idCon_settingFrame, TKind::Frame, true, 0, 0, 225, 97, L"Настройки связи"},
-    {&TForm1::Com_str, idCom_str, TKind::Label, true, 16, 19, 0, 13, L"Номер COM-порта"},
-    {&TForm1::Speed_str, idSpeed_str, TKind::Label, true, 16, 70, 0, 13, L"Скорость"},
+    {&TForm1::Com_str, idCom_str, TKind::Label, true, 16, 19, 91, 13, L"Номер COM-порта"},
+    {&TForm1::Speed_str, idSpeed_str, TKind::Label, true, 16, 70, 48, 13, L"Скорость"},
     {&TForm1::Com, idCom, TKind::List, true, 113, 16, 97, 21, L""},
     {&TForm1::Speed, idSpeed, TKind::List, true, 113, 67, 97, 21, L""},
     {&TForm1::Adder, idAdder, TKind::Edit, true, 113, 42, 97, 21, L""},
-    {&TForm1::Label4, idLabel4, TKind::Label, true, 16, 45, 0, 13, L"Адрес"},
+    {&TForm1::Label4, idLabel4, TKind::Label, true, 16, 45, 31, 13, L"Адрес"},
     {&TForm1::Disconnect, idDisconnect, TKind::Button, false, 121, 111, 89, 26, L"Отключение"},
     {&TForm1::Connect, idConnect, TKind::Button, false, 18, 111, 97, 26, L"Подключение"},
     {&TForm1::Version, idVersion, TKind::DisplayEdit, false, 240, 16, 113, 21, L""},
     {&TForm1::Index, idIndex, TKind::Edit, false, 328, 48, 81, 21, L""},
     {&TForm1::Count, idCount, TKind::Edit, false, 328, 75, 81, 21, L""},
-    {&TForm1::Index_str, idIndex_str, TKind::Label, false, 240, 51, 0, 13, L"Индекс"},
-    {&TForm1::Count_str, idCount_str, TKind::Label, false, 240, 78, 0, 13, L"Количество"},
+    {&TForm1::Index_str, idIndex_str, TKind::Label, false, 240, 51, 37, 13, L"Индекс"},
+    {&TForm1::Count_str, idCount_str, TKind::Label, false, 240, 78, 60, 13, L"Количество"},
     {&TForm1::Start, idStart, TKind::Button, false, 240, 111, 75, 25, L"Старт"},
     {&TForm1::Stop, idStop, TKind::Button, false, 334, 111, 75, 25, L"Стоп"},
     {&TForm1::Arch, idArch, TKind::Grid, false, 16, 172, 505, 289, L""},
     {&TForm1::Serial, idSerial, TKind::DisplayEdit, false, 359, 16, 88, 21, L""},
-    {&TForm1::Version_str, idVersion_str, TKind::Label, false, 240, 0, 0, 13, L"Версия:"},
-    {&TForm1::Serial_str, idSerial_str, TKind::Label, false, 359, 0, 0, 13, L"Серийный номер:"},
+    {&TForm1::Version_str, idVersion_str, TKind::Label, false, 240, 0, 39, 13, L"Версия:"},
+    {&TForm1::Serial_str, idSerial_str, TKind::Label, false, 359, 0, 88, 13, L"Серийный номер:"},
     {&TForm1::ProgressBar, idProgressBar, TKind::Progress, false, 16, 149, 246, 17, L""},
     {&TForm1::Save, idSave, TKind::Button, false, 312, 141, 97, 25, L"Сохранить"},
 };
@@ -337,7 +338,7 @@ void TForm1::ApplyDpi(UINT NewDpi)
             const std::wstring text = WindowText(control);
             RECT extent{};
             DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &extent, DT_CALCRECT | DT_SINGLELINE | DT_NOPREFIX);
-            width = extent.right - extent.left;
+            width = std::max(width, static_cast<int>(extent.right - extent.left));
         } else if (place.Kind == TKind::List) {
             // The closed list is the given height; the window's own height is
             // that of the open list.
