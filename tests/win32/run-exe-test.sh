@@ -16,6 +16,12 @@ records=60
 source "$here/../../scripts/wine-env.sh"
 simdevice="$(realpath "${SIMDEVICE:-$WINE_REPO/build/test/tools/simdevice}")"
 wine_prefix_ready
+# The window's font: wine's own Tahoma, which Debian's fonts-wine provides.
+for font in tahoma.ttf tahomabd.ttf; do
+  if [ -e "/usr/share/wine/fonts/$font" ] && [ ! -e "$WINEPREFIX/drive_c/windows/Fonts/$font" ]; then
+    cp "/usr/share/wine/fonts/$font" "$WINEPREFIX/drive_c/windows/Fonts/"
+  fi
+done
 port=COM6
 wine_map_ports "$port"
 link="$WINE_PORTS/${port,,}"
