@@ -6,7 +6,7 @@ set -euo pipefail
 build=(cmake make g++ pkg-config qt6-base-dev)
 # The Windows cross-build, and wine with a display to run its tests.
 windows=(cmake make g++-mingw-w64-x86-64-posix googletest)
-windows_test=("${windows[@]}" wine wine64 locales xvfb xauth xdotool socat)
+windows_test=("${windows[@]}" wine wine64 locales xvfb xauth xdotool socat fonts-wine)
 case "${1:-test}" in
   test) packages=("${build[@]}" libgtest-dev libgmock-dev "${windows_test[@]}") ;;
   windows) packages=("${windows[@]}") ;;
