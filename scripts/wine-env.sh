@@ -23,7 +23,8 @@ WINE_PORTS="${WINE_PORTS:-$WINE_REPO/build/windows/ports}"
 
 wine_prefix_ready() {
   if [ -f "$WINEPREFIX/.actionlog-ready" ]; then return 0; fi
-  rm -rf "$WINEPREFIX"
+  # A half-made prefix of ours is made again; anyone else's is left alone.
+  case "$WINEPREFIX" in "$WINE_REPO"/build/*) rm -rf "$WINEPREFIX" ;; esac
   mkdir -p "$(dirname "$WINEPREFIX")"
   echo "Making the wine prefix $WINEPREFIX"
   DISPLAY= wineboot -i >/dev/null 2>&1

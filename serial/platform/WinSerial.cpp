@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <utility>
@@ -44,11 +45,31 @@ private:
     HANDLE FHandle;
 };
 
+class TOverlappedRecord;
+
+// The transfers under way on one device, which an abort ends. Shared with
+// the records, which may outlive the device.
+struct TPendingTransfers {
+    std::mutex Lock;
+    std::vector<TOverlappedRecord*> Records;
+
+    void Add(TOverlappedRecord* Record)
+    {
+        std::lock_guard lock(Lock);
+        Records.push_back(Record);
+    }
+    void Remove(TOverlappedRecord* Record)
+    {
+        std::lock_guard lock(Lock);
+        Records.erase(std::remove(Records.begin(), Records.end(), Record), Records.end());
+    }
+};
+
 // The overlapped record of one read or write, kept in the transfer while the
 // system may still write to it.
 class TOverlappedRecord {
 public:
-    explicit TOverlappedRecord(HANDLE File) : FFile(File), FEvent(false) { Overlapped.hEvent = FEvent.Get(); }
+    TOverlappedRecord() : FEvent(false) { Overlapped.hEvent = FEvent.Get(); }
     ~TOverlappedRecord()
     {
         // The system writes into the record and the buffer until the transfer
@@ -57,14 +78,16 @@ public:
             ::CancelIoEx(FFile, &Overlapped);
             ::WaitForSingleObject(FEvent.Get(), INFINITE);
         }
+        if (const auto pending = FPending.lock()) pending->Remove(this);
     }
     TOverlappedRecord(const TOverlappedRecord&) = delete;
     TOverlappedRecord& operator=(const TOverlappedRecord&) = delete;
 
-    // Clears the record for the next transfer of the same device.
-    bool Reset(HANDLE File, bool Write)
+    // Clears the record for the next transfer, on the device of File.
+    bool Reset(HANDLE File, const std::shared_ptr<TPendingTransfers>& Pending, bool Write)
     {
         FFile = File;
+        FPending = Pending;
         IsWrite = Write;
         Overlapped = OVERLAPPED{};
         Overlapped.hEvent = FEvent.Get();
@@ -75,7 +98,8 @@ public:
     bool IsWrite = false;
 
 private:
-    HANDLE FFile;
+    HANDLE FFile = INVALID_HANDLE_VALUE;
+    std::weak_ptr<TPendingTransfers> FPending;
     TEvent FEvent;
 };
 
@@ -104,7 +128,6 @@ private:
     TOverlappedRecord* BeginTransfer(TTransfer& Transfer, bool IsWrite);
     int Started(TTransfer& Transfer, TOverlappedRecord& Record, BOOL Result);
     bool ReturnsAtOnce() const;
-    void Forget(TOverlappedRecord& Record);
 
     HANDLE FFile;
     std::atomic<uint32_t> FMask{0};
@@ -113,9 +136,7 @@ private:
     std::atomic<uint32_t> FWatched{0};
     // Set by SetCommTimeouts; read by the thread that finishes a transfer.
     std::atomic<bool> FReadsReturnAtOnce{false};
-    // The transfers under way, which an abort ends.
-    std::mutex FPendingLock;
-    std::vector<TOverlappedRecord*> FPending;
+    std::shared_ptr<TPendingTransfers> FPending = std::make_shared<TPendingTransfers>();
     // The wait for line events. A wait that a stop interrupted stays
     // outstanding and is taken up by the next call, so no event between two
     // calls is lost.
@@ -190,9 +211,9 @@ TOverlappedRecord* TWinDevice::BeginTransfer(TTransfer& t, bool IsWrite)
     t.Done = 0;
     t.Error = 0;
     t.Pending = false;
-    if (!t.SystemRecord) t.SystemRecord = std::make_shared<TOverlappedRecord>(FFile);
+    if (!t.SystemRecord) t.SystemRecord = std::make_shared<TOverlappedRecord>();
     auto* record = static_cast<TOverlappedRecord*>(t.SystemRecord.get());
-    if (!record->Reset(FFile, IsWrite)) {
+    if (!record->Reset(FFile, FPending, IsWrite)) {
         t.Error = LastError();
         return nullptr;
     }
@@ -207,8 +228,7 @@ int TWinDevice::Started(TTransfer& t, TOverlappedRecord& Record, BOOL Result)
         const int error = LastError();
         if (error == ERROR_IO_PENDING) {
             t.Pending = true;
-            std::lock_guard lock(FPendingLock);
-            FPending.push_back(&Record);
+            FPending->Add(&Record);
             return ErrorIoPending;
         }
         return t.Error = error;
@@ -244,12 +264,6 @@ bool TWinDevice::ReturnsAtOnce() const
     return FReadsReturnAtOnce.load();
 }
 
-void TWinDevice::Forget(TOverlappedRecord& Record)
-{
-    std::lock_guard lock(FPendingLock);
-    FPending.erase(std::remove(FPending.begin(), FPending.end(), &Record), FPending.end());
-}
-
 int TWinDevice::FinishTransfer(TTransfer& t, uint32_t& Moved)
 {
     if (t.Pending) {
@@ -264,7 +278,7 @@ int TWinDevice::FinishTransfer(TTransfer& t, uint32_t& Moved)
             cut = true;
         }
         ::WaitForSingleObject(record->Overlapped.hEvent, INFINITE);
-        Forget(*record);
+        FPending->Remove(record);
         DWORD moved = 0;
         if (::GetOverlappedResult(FFile, &record->Overlapped, &moved, FALSE))
             t.Done = moved;
@@ -283,8 +297,8 @@ int TWinDevice::Purge(uint32_t Flags)
     if (!::PurgeComm(FFile, Flags)) return LastError();
     if (Flags & (PURGE_TXABORT | PURGE_RXABORT)) {
         // The driver ends them; one that does not (wine's) is made to.
-        std::lock_guard lock(FPendingLock);
-        for (TOverlappedRecord* record : FPending) {
+        std::lock_guard lock(FPending->Lock);
+        for (TOverlappedRecord* record : FPending->Records) {
             if (record->IsWrite ? (Flags & PURGE_TXABORT) : (Flags & PURGE_RXABORT))
                 ::CancelIoEx(FFile, &record->Overlapped);
         }

@@ -6,13 +6,17 @@
 
 #include <windows.h>
 
+#include <cctype>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "../FakeConnectionControls.h"
 #include "WinTestHelpers.h"
 #include "serial/ListComPorts.h"
+#include "ui/ConnectionSettings.h"
 
 namespace {
 
@@ -117,6 +121,42 @@ TEST_F(SerialCommKeyTest, AnEmptyKeyEmptiesTheListAndNoKeyLeavesIt)
     EXPECT_EQ(Listed({"COM9"}), std::vector<std::string>{});
     DeleteKey();
     EXPECT_EQ(Listed({"COM9"}), std::vector<std::string>{"COM9"});
+}
+
+// A port the system knows but does not list (some virtual ports are so) is
+// offered when the settings file remembers it, under its own name only.
+TEST_F(SerialCommKeyTest, ARememberedPortTheSystemKnowsJoinsTheList)
+{
+    const std::string known = wintests::HarnessSetting("TEST_KNOWN_PORT");
+    if (known.empty()) GTEST_SKIP() << "no mapped port named in TEST_KNOWN_PORT";
+    ASSERT_TRUE(ComPortPresent(known));
+    const std::filesystem::path previous = std::filesystem::current_path();
+    const std::filesystem::path dir = wintests::MakeTempDir();
+    std::filesystem::current_path(dir);
+    std::string lower = known;
+    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    const std::wstring knownWide(known.begin(), known.end());
+    const struct {
+        std::vector<TValue> Listed;
+        std::string Line;
+        std::vector<std::string> Ports;
+        std::string Selected;
+    } cases[] = {
+        {{{L"\\Device\\A", L"COM1"}}, known, {"COM1", known}, known},
+        // Listed under another letter case: the same port, and no match.
+        {{{L"\\Device\\A", L"COM1"}, {L"\\Device\\B", knownWide}}, lower, {"COM1", known}, "COM1"},
+        {{{L"\\Device\\A", L"COM1"}}, "COM198", {"COM1"}, "COM1"}, // not there at all
+    };
+    for (const auto& c : cases) {
+        Replace(c.Listed);
+        wintests::WriteBytes("Settings.txt", c.Line + "\r\n");
+        FakeControls window;
+        ReadConnectionSettings(window);
+        EXPECT_EQ(window.Com, c.Ports) << c.Line;
+        EXPECT_EQ(window.ComText(), c.Selected) << c.Line;
+    }
+    std::filesystem::current_path(previous);
+    std::filesystem::remove_all(dir);
 }
 
 TEST(ComPortNames, OrderIsTheLocalesIgnoringCase)
