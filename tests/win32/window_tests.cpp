@@ -634,10 +634,14 @@ TEST_F(Window, RefusalsAreShownWithTheirMessages)
 TEST_F(Window, ErrorsFromOutsideAHandlerAreShownOnceTheEventIsDone)
 {
     CreateForm();
+    SetFocus(form->Index);
     form->PostError("Read Error (Error: 995)");
     EXPECT_TRUE(boxes->Boxes.empty());
     ASSERT_TRUE(WaitFor([&] { return !boxes->Boxes.empty(); }, 2s));
     ExpectBoxes({{true, "Read Error (Error: 995)"}});
+    // The operator's place is kept.
+    Pump(100ms);
+    EXPECT_EQ(GetFocus(), form->Index);
 }
 
 // --- faults of the line ----------------------------------------------------

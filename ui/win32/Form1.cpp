@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 
+#include "runtime/ExceptionDisplay.h"
 #include "runtime/Exceptions.h"
 #include "ui/win32/MessageBoxes.h"
 #include "ui/win32/WideText.h"
@@ -225,9 +226,15 @@ TForm1::TForm1()
     if (const HMENU menu = GetSystemMenu(FHandle, FALSE)) {
         for (UINT command : {SC_SIZE, SC_MINIMIZE, SC_MAXIMIZE, SC_RESTORE}) DeleteMenu(menu, command, MF_BYCOMMAND);
     }
-    FExchangeTimers = std::make_unique<TPreciseTimers>(FHandle, WM_EXCHANGE_TIMER, 2);
-    BuildControls();
-    WirePort();
+    try {
+        FExchangeTimers = std::make_unique<TPreciseTimers>(FHandle, WM_EXCHANGE_TIMER, 2);
+        BuildControls();
+        WirePort();
+    } catch (...) {
+        // No window may outlive the object its messages reach.
+        DestroyWindow(FHandle);
+        throw;
+    }
 }
 
 TForm1::~TForm1()
@@ -447,7 +454,15 @@ LRESULT CALLBACK TForm1::WindowProc(HWND Window, UINT Message, WPARAM WParam, LP
         form->FHandle = nullptr;
         return DefWindowProcW(Window, Message, WParam, LParam);
     }
-    return form->HandleMessage(Message, WParam, LParam);
+    try {
+        return form->HandleMessage(Message, WParam, LParam);
+    } catch (const std::exception& e) {
+        // Nothing is thrown across the system's code.
+        ShowException(e);
+        return 0;
+    } catch (...) {
+        return 0;
+    }
 }
 
 // The group passes its controls' notifications and colour questions on to
@@ -507,6 +522,17 @@ LRESULT TForm1::HandleMessage(UINT Message, WPARAM WParam, LPARAM LParam)
         ApplyDpi(HIWORD(WParam));
         return 0;
     }
+    case WM_ACTIVATE:
+        // The focused control gets the focus back when the window does,
+        // after a message box for one.
+        if (LOWORD(WParam) == WA_INACTIVE) {
+            const HWND focus = GetFocus();
+            if (focus && IsChild(FHandle, focus)) FFocused = focus;
+        } else if (FFocused && IsWindow(FFocused) && IsWindowEnabled(FFocused)) {
+            SetFocus(FFocused);
+            return 0;
+        }
+        return DefWindowProcW(FHandle, Message, WParam, LParam);
     case WM_CLOSE:
         // The close cannot be refused.
         RunGuarded([this] { FormClose(); });

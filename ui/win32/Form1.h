@@ -171,6 +171,7 @@ private:
     TGridCells FGrid;
     std::wstring FCellText; // the text the grid is drawing
     bool FGridChanged = false;
+    HWND FFocused = nullptr; // the control that had the focus when the window lost it
     TComPortOperations FPortOperations{ComPort1};
     TExchangeController FController{FPortOperations, *this};
     std::unique_ptr<TPreciseTimers> FExchangeTimers;
