@@ -322,6 +322,13 @@ void ExpectLayout(const TForm1& Form, int Dpi)
     GetObjectW(reinterpret_cast<HFONT>(SendMessageW(Form.Connect, WM_GETFONT, 0, 0)), sizeof font, &font);
     EXPECT_EQ(std::wstring(font.lfFaceName), L"Tahoma");
     EXPECT_EQ(font.lfHeight, -MulDiv(8, Dpi, 72)); // 8 pt: 11 pixels at 96 pixels per inch
+    // A list opens to show eight entries.
+    for (HWND list : {Form.Com, Form.Speed}) {
+        RECT open{};
+        SendMessageW(list, CB_GETDROPPEDCONTROLRECT, 0, reinterpret_cast<LPARAM>(&open));
+        const auto entry = static_cast<int>(SendMessageW(list, CB_GETITEMHEIGHT, 0, 0));
+        EXPECT_GE(open.bottom - open.top, 8 * entry);
+    }
     EXPECT_EQ(ListView_GetColumnWidth(Form.Arch, 0), scaled(68));
     EXPECT_EQ(ListView_GetColumnWidth(Form.Arch, 1), scaled(414));
 }
