@@ -10,7 +10,7 @@ package=(dpkg-dev)
 package_checks=(lintian desktop-file-utils appstream xvfb xdotool)
 # The Windows cross-build, and wine with a display to run its tests.
 windows=(cmake make g++-mingw-w64-x86-64-posix googletest)
-windows_test=("${windows[@]}" wine wine64 locales xvfb xauth xdotool socat)
+windows_test=("${windows[@]}" wine wine64 locales xvfb xauth xdotool socat fonts-wine)
 case "${1:-test}" in
   test) packages=("${build[@]}" libgtest-dev libgmock-dev locales fonts-dejavu-core fonts-dejavu-extra
                   "${package[@]}" "${package_checks[@]}" "${windows_test[@]}") ;;

@@ -379,7 +379,20 @@ int TWinDevice::WaitCommEvent(uint32_t& Mask, const TStopSignal& Stop, bool& Sto
             Mask = FWaitMask;
             return 0;
         }
-        const int error = LastError();
+        int error = LastError();
+        // Wine may wake the wait through the signal of the one it cut short
+        // before, and then leave this one hanging: it is cancelled, collected
+        // and, like one cut short, started again.
+        if (error == ERROR_IO_INCOMPLETE) {
+            ::CancelIoEx(FFile, &FWaitOverlapped);
+            DWORD cancelled = 0;
+            if (::GetOverlappedResultEx(FFile, &FWaitOverlapped, &cancelled, 1000, FALSE)) {
+                Mask = FWaitMask;
+                return 0;
+            }
+            error = LastError();
+            if (error == WAIT_TIMEOUT) return ERROR_IO_INCOMPLETE;
+        }
         // Mask 0 ends the wait; so does this device's own close.
         if (FMask.load() == 0) return 0;
         if (error != ERROR_OPERATION_ABORTED) return error;
