@@ -129,16 +129,6 @@ QIcon ProgramIcon()
 
 } // namespace
 
-int32_t TComPortOperations::Write(std::span<const uint8_t> Buffer)
-{
-    return FPort.Write(Buffer.data(), static_cast<int32_t>(Buffer.size()));
-}
-
-int32_t TComPortOperations::Read(std::span<uint8_t> Buffer)
-{
-    return FPort.Read(Buffer.data(), static_cast<int32_t>(Buffer.size()));
-}
-
 TForm1::TForm1(std::filesystem::path SysRoot, std::filesystem::path DevRoot)
     : QWidget(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
       FSysRoot(std::move(SysRoot)),
@@ -273,23 +263,8 @@ void TForm1::WireHandlers()
     // The port as the window stores it: its own defaults but for the
     // receive handler. An exception from that handler goes back through its
     // hand-over to the port's event thread, as the port expects.
-    ComPort1.BeginLoading();
-    ComPort1.Name = "ComPort1";
-    ComPort1.SetBaudRate(TBaudRate::br9600);
-    ComPort1.SetPort("COM1");
-    ComPort1.Parity().SetBits(TParityBits::prNone);
-    ComPort1.SetStopBits(TStopBits::sbOneStopBit);
-    ComPort1.SetDataBits(TDataBits::dbEight);
-    ComPort1.SetEvents(AllComEvents);
-    ComPort1.FlowControl().SetOutCTSFlow(false);
-    ComPort1.FlowControl().SetOutDSRFlow(false);
-    ComPort1.FlowControl().SetControlDTR(TDTRFlowControl::dtrDisable);
-    ComPort1.FlowControl().SetControlRTS(TRTSFlowControl::rtsDisable);
-    ComPort1.FlowControl().SetXonXoffOut(false);
-    ComPort1.FlowControl().SetXonXoffIn(false);
-    ComPort1.SetTriggersOnRxChar(true);
+    ConfigureComPort(ComPort1);
     ComPort1.OnRxChar = [this](TObject& Sender, int32_t Count) { ComPort1RxChar(Sender, Count); };
-    ComPort1.EndLoading();
 }
 
 void TForm1::FormCreate()

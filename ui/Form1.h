@@ -11,6 +11,7 @@
 #include "protocol/ExchangeController.h"
 #include "protocol/ExchangeOperations.h"
 #include "serial/ComPort.h"
+#include "ui/ComPortExchange.h"
 #include "ui/ConnectionSettings.h"
 #include "ui/LogExport.h"
 #include "ui/StringGrid.h"
@@ -23,22 +24,6 @@ class QProgressBar;
 class QPushButton;
 class QTableView;
 class QTimer;
-
-// The port operations the exchange controller uses, served by ComPort1.
-class TComPortOperations : public IExchangePort {
-public:
-    explicit TComPortOperations(TComPort& Port) : FPort(Port) {}
-    void SetPort(const std::string& Port) override { FPort.SetPort(Port); }
-    void SetBaudRate(TBaudRate BaudRate) override { FPort.SetBaudRate(BaudRate); }
-    void Open() override { FPort.Open(); }
-    void Close() override { FPort.Close(); }
-    int32_t Write(std::span<const uint8_t> Buffer) override;
-    int32_t Read(std::span<uint8_t> Buffer) override;
-    void ClearBuffer(bool Input, bool Output) override { FPort.ClearBuffer(Input, Output); }
-
-private:
-    TComPort& FPort;
-};
 
 class TForm1 : public QWidget,
                public IExchangeWindow,
@@ -140,7 +125,7 @@ private:
     std::filesystem::path FSysRoot;
     std::filesystem::path FDevRoot;
     TStringGridModel FGrid;
-    TComPortOperations FPortOperations{ComPort1};
+    TComPortExchange FPortOperations{ComPort1};
     TExchangeController FController{FPortOperations, *this};
     QTimer* FSilenceTimer;
     QTimer* FAnswerTimer;

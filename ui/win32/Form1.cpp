@@ -386,23 +386,8 @@ void TForm1::WirePort()
     // The port as the window stores it: its own defaults but for the
     // receive handler. An exception from that handler goes back through its
     // hand-over to the port's event thread, as the port expects.
-    ComPort1.BeginLoading();
-    ComPort1.Name = "ComPort1";
-    ComPort1.SetBaudRate(TBaudRate::br9600);
-    ComPort1.SetPort("COM1");
-    ComPort1.Parity().SetBits(TParityBits::prNone);
-    ComPort1.SetStopBits(TStopBits::sbOneStopBit);
-    ComPort1.SetDataBits(TDataBits::dbEight);
-    ComPort1.SetEvents(AllComEvents);
-    ComPort1.FlowControl().SetOutCTSFlow(false);
-    ComPort1.FlowControl().SetOutDSRFlow(false);
-    ComPort1.FlowControl().SetControlDTR(TDTRFlowControl::dtrDisable);
-    ComPort1.FlowControl().SetControlRTS(TRTSFlowControl::rtsDisable);
-    ComPort1.FlowControl().SetXonXoffOut(false);
-    ComPort1.FlowControl().SetXonXoffIn(false);
-    ComPort1.SetTriggersOnRxChar(true);
+    ConfigureComPort(ComPort1);
     ComPort1.OnRxChar = [this](TObject& Sender, int32_t Count) { ComPort1RxChar(Sender, Count); };
-    ComPort1.EndLoading();
 }
 
 void TForm1::Show(int ShowCommand)

@@ -12,34 +12,13 @@
 #include "protocol/ExchangeController.h"
 #include "protocol/ExchangeOperations.h"
 #include "serial/ComPort.h"
+#include "ui/ComPortExchange.h"
 #include "ui/ConnectionSettings.h"
 #include "ui/LogExport.h"
 #include "ui/win32/GridCells.h"
 #include "ui/win32/PreciseTimers.h"
 
 #include <windows.h>
-
-// The port operations the exchange controller uses, served by ComPort1.
-class TComPortOperations : public IExchangePort {
-public:
-    explicit TComPortOperations(TComPort& Port) : FPort(Port) {}
-    void SetPort(const std::string& Port) override { FPort.SetPort(Port); }
-    void SetBaudRate(TBaudRate BaudRate) override { FPort.SetBaudRate(BaudRate); }
-    void Open() override { FPort.Open(); }
-    void Close() override { FPort.Close(); }
-    int32_t Write(std::span<const uint8_t> Buffer) override
-    {
-        return FPort.Write(Buffer.data(), static_cast<int32_t>(Buffer.size()));
-    }
-    int32_t Read(std::span<uint8_t> Buffer) override
-    {
-        return FPort.Read(Buffer.data(), static_cast<int32_t>(Buffer.size()));
-    }
-    void ClearBuffer(bool Input, bool Output) override { FPort.ClearBuffer(Input, Output); }
-
-private:
-    TComPort& FPort;
-};
 
 class TForm1 : public IExchangeWindow, public IConnectionControls, public ILogSource {
 public:
@@ -172,7 +151,7 @@ private:
     std::wstring FCellText; // the text the grid is drawing
     bool FGridChanged = false;
     HWND FFocused = nullptr; // the control that had the focus when the window lost it
-    TComPortOperations FPortOperations{ComPort1};
+    TComPortExchange FPortOperations{ComPort1};
     TExchangeController FController{FPortOperations, *this};
     std::unique_ptr<TPreciseTimers> FExchangeTimers;
     bool FTimer1Enabled = false;
