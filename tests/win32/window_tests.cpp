@@ -20,7 +20,7 @@
 #include "ui/win32/MessageBoxes.h"
 #include "ui/win32/MessageLoop.h"
 #include "ui/win32/PreciseTimers.h"
-#include "ui/win32/WideText.h"
+#include "runtime/WideText.h"
 
 #include <commctrl.h>
 #include <windows.h>
@@ -39,12 +39,12 @@ std::string Text(HWND Window)
 {
     std::wstring text(static_cast<size_t>(GetWindowTextLengthW(Window)) + 1, L'\0');
     text.resize(static_cast<size_t>(GetWindowTextW(Window, text.data(), static_cast<int>(text.size()))));
-    return Narrow(text);
+    return WideToUtf8(text);
 }
 
 void SetText(HWND Window, const std::string& Value)
 {
-    SetWindowTextW(Window, Widen(Value).c_str());
+    SetWindowTextW(Window, Utf8ToWide(Value).c_str());
 }
 
 std::wstring ClassOf(HWND Window)
@@ -259,7 +259,7 @@ protected:
         ASSERT_EQ(boxes->Boxes.size(), Expected.size());
         size_t i = 0;
         for (const auto& [icon, text] : Expected) {
-            EXPECT_EQ(boxes->Boxes[i].Title, Narrow(ApplicationTitle()));
+            EXPECT_EQ(boxes->Boxes[i].Title, WideToUtf8(ApplicationTitle()));
             EXPECT_EQ(boxes->Boxes[i].HasIcon, icon) << text;
             EXPECT_EQ(boxes->Boxes[i].Text, text);
             ++i;
@@ -465,7 +465,7 @@ TEST_F(Window, TheGridHoldsAWholeLogOf65535Records)
     // The list view asks the window for what it shows, also far down.
     wchar_t text[64] = {};
     ListView_GetItemText(form->Arch, 65534, 1, text, 64);
-    EXPECT_EQ(Narrow(text), "запись 65535");
+    EXPECT_EQ(WideToUtf8(text), "запись 65535");
     ListView_EnsureVisible(form->Arch, 65534, FALSE);
     Pump(50ms);
     EXPECT_GT(ListView_GetTopIndex(form->Arch), 65000);

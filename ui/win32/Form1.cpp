@@ -8,7 +8,7 @@
 #include "runtime/ExceptionDisplay.h"
 #include "runtime/Exceptions.h"
 #include "ui/win32/MessageBoxes.h"
-#include "ui/win32/WideText.h"
+#include "runtime/WideText.h"
 
 namespace {
 
@@ -131,7 +131,7 @@ std::string ListEntry(HWND List, LRESULT Index)
     std::wstring text(static_cast<size_t>(length) + 1, L'\0');
     SendMessageW(List, CB_GETLBTEXT, static_cast<WPARAM>(Index), reinterpret_cast<LPARAM>(text.data()));
     text.resize(static_cast<size_t>(length));
-    return Narrow(text);
+    return WideToUtf8(text);
 }
 
 std::vector<std::string> ListEntries(HWND List)
@@ -306,7 +306,7 @@ void TForm1::BuildControls()
     }
 
     for (const char* entry : SpeedEntries)
-        SendMessageW(Speed, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(Widen(entry).c_str()));
+        SendMessageW(Speed, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(Utf8ToWide(entry).c_str()));
     SendMessageW(Speed, CB_SETCURSEL, static_cast<WPARAM>(-1), 0);
     for (HWND list : {Com, Speed}) SendMessageW(list, CB_SETMINVISIBLE, ListVisibleEntries, 0);
 
@@ -551,7 +551,7 @@ LRESULT TForm1::Notify(NMHDR& Header)
     if (Header.hwndFrom == Arch && Header.code == LVN_GETDISPINFOW) {
         LVITEMW& item = reinterpret_cast<NMLVDISPINFOW&>(Header).item;
         if ((item.mask & LVIF_TEXT) && item.pszText && item.cchTextMax > 0) {
-            FCellText = Widen(FGrid.Cell(item.iSubItem, item.iItem + 1));
+            FCellText = Utf8ToWide(FGrid.Cell(item.iSubItem, item.iItem + 1));
             lstrcpynW(item.pszText, FCellText.c_str(), item.cchTextMax);
         }
         if (item.mask & LVIF_IMAGE) item.iImage = I_IMAGENONE;
@@ -593,12 +593,12 @@ HWND TForm1::EditBox(TEditBox Box) const
 
 std::string TForm1::EditText(TEditBox Box) const
 {
-    return Narrow(WindowText(EditBox(Box)));
+    return WideToUtf8(WindowText(EditBox(Box)));
 }
 
 void TForm1::SetEditText(TEditBox Box, const std::string& Text)
 {
-    SetWindowTextW(EditBox(Box), Widen(Text).c_str());
+    SetWindowTextW(EditBox(Box), Utf8ToWide(Text).c_str());
 }
 
 std::string TForm1::SelectedText(TDropDown List) const
@@ -608,7 +608,7 @@ std::string TForm1::SelectedText(TDropDown List) const
 
 void TForm1::UpdateHeaderText(int32_t Col)
 {
-    std::wstring text = Widen(FGrid.Cell(Col, 0));
+    std::wstring text = Utf8ToWide(FGrid.Cell(Col, 0));
     LVCOLUMNW column{};
     column.mask = LVCF_TEXT;
     column.pszText = text.data();
@@ -725,7 +725,7 @@ std::vector<std::string> TForm1::ComItems() const
 void TForm1::SetComItems(const std::vector<std::string>& Items)
 {
     SendMessageW(Com, CB_RESETCONTENT, 0, 0);
-    for (const std::string& item : Items) SendMessageW(Com, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(Widen(item).c_str()));
+    for (const std::string& item : Items) SendMessageW(Com, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(Utf8ToWide(item).c_str()));
     SendMessageW(Com, CB_SETCURSEL, static_cast<WPARAM>(-1), 0);
 }
 
@@ -756,20 +756,20 @@ std::string TForm1::SpeedText() const
 
 std::string TForm1::AdderText() const
 {
-    return Narrow(WindowText(Adder));
+    return WideToUtf8(WindowText(Adder));
 }
 
 void TForm1::SetAdderText(const std::string& Text)
 {
-    SetWindowTextW(Adder, Widen(Text).c_str());
+    SetWindowTextW(Adder, Utf8ToWide(Text).c_str());
 }
 
 std::string TForm1::VersionText() const
 {
-    return Narrow(WindowText(Version));
+    return WideToUtf8(WindowText(Version));
 }
 
 std::string TForm1::SerialText() const
 {
-    return Narrow(WindowText(Serial));
+    return WideToUtf8(WindowText(Serial));
 }

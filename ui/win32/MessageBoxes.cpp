@@ -4,7 +4,7 @@
 
 #include "runtime/ExceptionDisplay.h"
 #include "runtime/Exceptions.h"
-#include "ui/win32/WideText.h"
+#include "runtime/WideText.h"
 
 std::wstring ApplicationTitle()
 {
@@ -36,7 +36,7 @@ namespace {
 
 void ShowBox(HWND Owner, UINT Icon, const std::string& Message)
 {
-    MessageBoxW(Owner, Widen(Message).c_str(), ApplicationTitle().c_str(), MB_OK | Icon);
+    MessageBoxW(Owner, Utf8ToWide(Message).c_str(), ApplicationTitle().c_str(), MB_OK | Icon);
 }
 
 } // namespace
