@@ -11,9 +11,11 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <poll.h>
 #include <regex>
+#include <set>
 #include <spawn.h>
 #include <sstream>
 #include <string>
@@ -30,6 +32,7 @@
 #include "tools/Device.h"
 #include "tools/DeviceLog.h"
 #include "tools/Faults.h"
+#include "tools/Options.h"
 #include "tools/RequestFramer.h"
 
 extern char** environ;
@@ -251,6 +254,60 @@ TEST(Device, AnswersDecodeWithTheToolsDecoders)
     for (int32_t index : {2, 255, 256, 298})
         EXPECT_EQ(Frames::RecordText(answer(Frames::RecordRequest(1, index))),
                   ::Cp1251ToUtf8(device.Records()[static_cast<size_t>(index)]));
+}
+
+TEST(Device, PutsAtPosition2WhatItWasToldTo)
+{
+    std::vector<Bytes> records = GenerateLog(200, 5, LengthRange{0, 250});
+    records[0] = {'A', 'B', 'C'};
+    const struct {
+        CountByte Mode;
+        std::function<bool(uint8_t Byte, size_t TextLength)> Holds;
+    } cases[] = {
+        {CountByte::Text, [](uint8_t b, size_t n) { return b == n; }},
+        {CountByte::All, [](uint8_t b, size_t n) { return b == n + 2; }},
+        {CountByte::Zero, [](uint8_t b, size_t) { return b == 0; }},
+    };
+    for (const auto& c : cases) {
+        const Device device({1, {}, 0}, records, c.Mode);
+        for (uint16_t index = 0; index < records.size(); ++index) {
+            const Bytes answer = *device.Respond(Of(Frames::RecordRequest(1, index))).Answer;
+            ASSERT_TRUE(ChecksumHolds(answer));
+            ASSERT_TRUE(c.Holds(answer[2], records[index].size())) << static_cast<int>(c.Mode) << " record " << index;
+        }
+    }
+    // The example answer of the protocol: 01 41 05 41 42 43 and the checksum.
+    EXPECT_EQ(Device({1, {}, 0}, records, CountByte::All).Respond(Of(Frames::RecordRequest(1, 0))).Answer->at(2), 5);
+
+    // Random: the same byte for a record every time, and one that mostly
+    // says nothing about the answer's length.
+    const Device random({1, {}, 0}, records, CountByte::Random, 9);
+    size_t agreeing = 0;
+    std::set<uint8_t> seen;
+    for (uint16_t index = 0; index < records.size(); ++index) {
+        const Bytes answer = *random.Respond(Of(Frames::RecordRequest(1, index))).Answer;
+        EXPECT_EQ(answer, *random.Respond(Of(Frames::RecordRequest(1, index))).Answer);
+        EXPECT_TRUE(ChecksumHolds(answer));
+        seen.insert(answer[2]);
+        if (answer[2] == records[index].size() || answer[2] == records[index].size() + 2) ++agreeing;
+    }
+    EXPECT_GT(seen.size(), 100u);
+    EXPECT_LT(agreeing, 10u);
+}
+
+TEST(Device, CountByteOptionTakesItsFourModesOnly)
+{
+    const auto parse = [](std::string_view Mode) {
+        const std::vector<std::string_view> args = {"--count-byte", Mode};
+        return SimDevice::ParseOptions(args).RecordCount;
+    };
+    EXPECT_EQ(SimDevice::ParseOptions(std::vector<std::string_view>{}).RecordCount, CountByte::Text);
+    EXPECT_EQ(parse("text"), CountByte::Text);
+    EXPECT_EQ(parse("all"), CountByte::All);
+    EXPECT_EQ(parse("zero"), CountByte::Zero);
+    EXPECT_EQ(parse("random"), CountByte::Random);
+    EXPECT_THROW(parse("count"), std::invalid_argument);
+    EXPECT_THROW(parse(""), std::invalid_argument);
 }
 
 // ---- The log ---------------------------------------------------------------

@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "tools/Device.h"
 #include "tools/DeviceLog.h"
 #include "tools/Faults.h"
 
@@ -28,6 +29,7 @@ struct Options {
     int32_t Baud = 0; // 0: the speed the master set on the line
     std::chrono::milliseconds Delay{0};
     std::chrono::milliseconds SplitGap{0};
+    CountByte RecordCount = CountByte::Text;
     FaultPlan Faults;
     std::optional<std::chrono::milliseconds> Replug;
     bool Help = false;

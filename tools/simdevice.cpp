@@ -185,7 +185,7 @@ timespec ToTimespec(TimePoint Time)
 class Simulator {
 public:
     Simulator(const Options& O, int SignalFd)
-        : FOptions(O), FDevice({O.Address, Utf8ToLatin1(O.Version), O.Serial}, MakeRecords(O)), FFaults(O.Faults),
+        : FOptions(O), FDevice({O.Address, Utf8ToLatin1(O.Version), O.Serial}, MakeRecords(O), O.RecordCount, O.Seed), FFaults(O.Faults),
           FStart(Clock::now()), FLog(O.Log, FStart), FSignals(SignalFd)
     {}
 
