@@ -58,6 +58,7 @@ const std::map<std::string_view, Setter>& ValueOptions()
         {"--dump", [](Options& o, auto, auto v) { o.Dump = v; }},
         {"--link", [](Options& o, auto, auto v) { o.Link = v; }},
         {"--log", [](Options& o, auto, auto v) { o.Log = v; }},
+        {"--answer-times", [](Options& o, auto, auto v) { o.AnswerTimes = v; }},
         {"--baud", [](Options& o, auto n, auto v) { o.Baud = Number<int32_t>(n, v, 1, 100'000'000); }},
         {"--delay-ms", [](Options& o, auto n, auto v) { o.Delay = Millis(n, v); }},
         {"--split-gap-ms", [](Options& o, auto n, auto v) { o.SplitGap = Millis(n, v); }},
@@ -117,6 +118,8 @@ SIGTERM or SIGINT. Requests and answers are logged to stderr or --log FILE.
   --dump FILE          write the records as UTF-8 lines, index 0 first
   --link PATH          make PATH a symlink to the port; print PATH
   --log FILE           log to FILE instead of stderr
+  --answer-times FILE  write the monotonic clock's time in nanoseconds at
+                       which each answer's last byte went out, one a line
   --pace               send answers byte by byte at the line speed the
                        master set (10 bits a byte), after the request's own
                        line time

@@ -25,6 +25,7 @@ struct Options {
     std::string Dump;
     std::string Link;
     std::string Log;
+    std::string AnswerTimes;
     bool Pace = false;
     int32_t Baud = 0; // 0: the speed the master set on the line
     std::chrono::milliseconds Delay{0};
