@@ -39,6 +39,7 @@
 #include "ui/EventLoopHandOver.h"
 #include "ui/Form1.h"
 #include "ui/MessageBoxes.h"
+#include "ui/PreciseTimer.h"
 #include "ui/StringGrid.h"
 
 namespace fs = std::filesystem;
@@ -654,6 +655,44 @@ TEST(Grid, NewRowsReachTheViewInBatchesFewerRowsAtOnce)
     EXPECT_EQ(view.model()->rowCount(), 4);
     EXPECT_EQ(view.model()->index(1, 1).data().toString(), QStringLiteral("record 2"));
     EXPECT_EQ(resets, 0);
+}
+
+// --- the exchange timers -------------------------------------------------------
+
+// The line's silence is 1.75 ms: the timer must neither fire before it nor
+// fire after being stopped or restarted.
+TEST(ExchangeTimer, FiresOnceNotBeforeItsIntervalAndNotAfterStop)
+{
+    using namespace std::chrono;
+    TPreciseTimer timer;
+    std::vector<steady_clock::duration> fired;
+    steady_clock::time_point started;
+    timer.OnTimeout = [&] { fired.push_back(steady_clock::now() - started); };
+
+    started = steady_clock::now();
+    timer.Start(1750us);
+    EXPECT_TRUE(timer.IsActive());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !fired.empty(); }, 1000));
+    EXPECT_GE(fired[0], 1750us);
+    EXPECT_FALSE(timer.IsActive());
+    QTest::qWait(20);
+    EXPECT_EQ(fired.size(), 1u);
+
+    // Stopped, even once it has run out but before the loop saw it.
+    timer.Start(1us);
+    std::this_thread::sleep_for(2ms);
+    timer.Stop();
+    QTest::qWait(20);
+    EXPECT_EQ(fired.size(), 1u);
+
+    // Restarted: the later start counts.
+    started = steady_clock::now();
+    timer.Start(1ms);
+    timer.Start(30ms);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return fired.size() == 2; }, 1000));
+    EXPECT_GE(fired[1], 30ms);
+    QTest::qWait(40);
+    EXPECT_EQ(fired.size(), 2u);
 }
 
 } // namespace

@@ -13,6 +13,7 @@
 #include "serial/ComPort.h"
 #include "ui/ConnectionSettings.h"
 #include "ui/LogExport.h"
+#include "ui/PreciseTimer.h"
 #include "ui/StringGrid.h"
 
 class QComboBox;
@@ -133,7 +134,7 @@ protected:
 private:
     void BuildControls();
     void WireHandlers();
-    QTimer* ExchangeTimer(TExchangeTimer Timer) const;
+    TPreciseTimer* ExchangeTimer(TExchangeTimer Timer) const;
     QLineEdit* EditBox(TEditBox Box) const;
     void ShowProgress();
 
@@ -142,8 +143,8 @@ private:
     TStringGridModel FGrid;
     TComPortOperations FPortOperations{ComPort1};
     TExchangeController FController{FPortOperations, *this};
-    QTimer* FSilenceTimer;
-    QTimer* FAnswerTimer;
+    TPreciseTimer* FSilenceTimer;
+    TPreciseTimer* FAnswerTimer;
     int32_t FProgressMax = 100;
     int32_t FProgressPosition = 0;
 };
