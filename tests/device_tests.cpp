@@ -620,7 +620,8 @@ using Program = TempDir;
 TEST_F(Program, AnswersTheToolsRequestsPacedAtTheSpeedItSet)
 {
     DeviceProcess device({"--address", "7", "--version", "V9.99", "--serial", "-5", "--records", "20", "--pace",
-                          "--dump", Path("dump.txt"), "--log", Path("log.txt")});
+                          "--dump", Path("dump.txt"), "--log", Path("log.txt"), "--answer-times",
+                          Path("times.txt")});
     Line line(device.NextLine(), B115200);
 
     line.Send(Frames::IdentifyRequest(7));
@@ -632,9 +633,14 @@ TEST_F(Program, AnswersTheToolsRequestsPacedAtTheSpeedItSet)
 
     const auto dump = ReadLines(Path("dump.txt"));
     ASSERT_EQ(dump.size(), 20u);
+    // Each answer's last byte is stamped once it went out: after the request
+    // was sent, before the whole answer was read.
+    std::vector<std::pair<std::chrono::steady_clock::time_point, std::chrono::steady_clock::time_point>> exchanges;
     for (int32_t i = 19; i >= 0; --i) {
+        const auto sent = std::chrono::steady_clock::now();
         line.Send(Frames::RecordRequest(7, i));
         const Bytes answer = line.ReadAnswer();
+        exchanges.emplace_back(sent, std::chrono::steady_clock::now());
         EXPECT_TRUE(Frames::AnswerVerifies(answer));
         EXPECT_EQ(Frames::RecordText(answer), dump[static_cast<size_t>(i)]);
     }
@@ -651,6 +657,13 @@ TEST_F(Program, AnswersTheToolsRequestsPacedAtTheSpeedItSet)
     EXPECT_EQ(Frames::SerialNumberText(line.ReadAnswer()), "-5");
 
     EXPECT_EQ(device.Stop(), 0);
+    const auto times = ReadLines(Path("times.txt"));
+    ASSERT_EQ(times.size(), 3u + 20u + 1u + 1u);
+    for (size_t i = 0; i < exchanges.size(); ++i) {
+        const std::chrono::steady_clock::time_point stamp{std::chrono::nanoseconds(std::stoll(times[3 + i]))};
+        EXPECT_GT(stamp, exchanges[i].first) << "answer " << i;
+        EXPECT_LE(stamp, exchanges[i].second) << "answer " << i;
+    }
     const std::string log = ReadFile(Path("log.txt"));
     EXPECT_NE(log.find("paced at 115200 bit/s"), std::string::npos) << log;
     EXPECT_NE(log.find("bad checksum, no answer"), std::string::npos) << log;
