@@ -17,7 +17,7 @@ constexpr size_t AllAfterCounted = 3;
 } // namespace
 
 // Where a record answer ends by its byte count, read the way the device has
-// shown it means it, once whole bytes are in up to there and the checksum
+// shown it means it, once the bytes up to there are in and the checksum
 // holds over them. This also cuts apart two answers that came without a pause
 // between them (a late answer and the answer to the request sent again).
 std::optional<size_t> TAnswerAssembler::TrustedRecordAnswerEnd() const
@@ -85,7 +85,7 @@ std::vector<uint8_t> TAnswerAssembler::TakeAnswerAfterSilence()
 
     const size_t count = answer[2];
     const size_t countedAfter = answer.size() - count;
-    const bool agrees = count < answer.size() && (countedAfter == TextCounted || countedAfter == AllAfterCounted) &&
+    const bool agrees = (countedAfter == TextCounted || countedAfter == AllAfterCounted) &&
                         (FAgreeing == 0 || countedAfter == FCountedAfter);
     if (agrees) {
         FCountedAfter = countedAfter;

@@ -61,7 +61,6 @@ public:
 private:
     std::optional<size_t> TrustedRecordAnswerEnd() const;
 
-
     // Zeroed, like the receive buffer; the last position is never filled.
     std::array<uint8_t, 256> FBuffer{};
     size_t FLength = 0;
