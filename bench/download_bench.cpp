@@ -178,8 +178,8 @@ public:
     }
 
     // For the requests of rows First..Last (after the first): the time from
-    // the last byte of the answer before it, as the device sent it, to the
-    // tool's write. That is the tool's own time: reading the answer, the
+    // the last byte of the answer before it, as the device wrote it to the
+    // line, to the tool's write. That is the tool's own time: reading the answer, the
     // grid, the progress bar and the request.
     std::vector<double> ReactionMs(size_t First, size_t Last)
     {

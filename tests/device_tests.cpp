@@ -633,7 +633,7 @@ TEST_F(Program, AnswersTheToolsRequestsPacedAtTheSpeedItSet)
 
     const auto dump = ReadLines(Path("dump.txt"));
     ASSERT_EQ(dump.size(), 20u);
-    // Each answer's last byte is stamped once it went out: after the request
+    // Each answer's last byte is stamped as it is written: after the request
     // was sent, before the whole answer was read.
     std::vector<std::pair<std::chrono::steady_clock::time_point, std::chrono::steady_clock::time_point>> exchanges;
     for (int32_t i = 19; i >= 0; --i) {

@@ -119,7 +119,8 @@ SIGTERM or SIGINT. Requests and answers are logged to stderr or --log FILE.
   --link PATH          make PATH a symlink to the port; print PATH
   --log FILE           log to FILE instead of stderr
   --answer-times FILE  write the monotonic clock's time in nanoseconds at
-                       which each answer's last byte went out, one a line
+                       which each answer's last byte is written to the
+                       line, one a line
   --pace               send answers byte by byte at the line speed the
                        master set (10 bits a byte), after the request's own
                        line time

@@ -265,8 +265,10 @@ private:
     {
         if (FPty) {
             const auto due = FOutbox.TakeDue(Now);
-            Write(due.Data);
+            // Stamped as the last byte is handed to the line: once written,
+            // the master may wake and answer before this process runs again.
             if (due.AnswersEnded != 0) FAnswerTimes.Ended(due.AnswersEnded);
+            Write(due.Data);
             if (due.Unplug) Unplug(Now);
         }
         if (FPty && FFramer.Pending() && Now >= FLastInput + Silence()) Report(FFramer.Flush(), Now);
