@@ -1,12 +1,18 @@
-// The whole program against the simulated device: download speed against
-// what the line allows, the tool's own time per record as the grid grows, a
-// full-size log, CPU while idle, and a soak under faults.
+// The whole program, its window shown as the operator sees it (offscreen),
+// against the simulated device: download speed against what the line allows,
+// the tool's own time from an answer's last byte to its next request as the
+// grid grows, a full-size log, CPU while idle, and a soak under faults.
+// Every goal is compared; the exit status is 1 when one is missed, so run it
+// on an otherwise quiet machine.
 //
 //   download_bench              speed at 115200 and 9600, full size, idle
-//   download_bench --slow       also the speed at 1200 bit/s (about half an hour)
+//   download_bench --slow       also the speed at 1200 bit/s (about an hour)
 //   download_bench --soak       65535 records with one answer in 500 dropped
-//                               and one in 500 corrupted, checked record by record
-//   download_bench --only speed|slow|full|idle   one part (slow: 1200 bit/s alone)
+//                               and one in 499 corrupted, checked record by
+//                               record, from a device whose byte count is
+//                               believed and from one whose is not
+//   download_bench --only speed|fast|slow|full|idle   one part (fast: 115200 bit/s
+//                               alone, slow: 1200 bit/s alone)
 
 #include <QApplication>
 #include <QComboBox>
@@ -14,6 +20,7 @@
 #include <QPushButton>
 #include <QTimer>
 
+#include <algorithm>
 #include <chrono>
 #include <clocale>
 #include <cstdio>
@@ -22,6 +29,7 @@
 #include <fstream>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -38,6 +46,18 @@ namespace fs = std::filesystem;
 using namespace std::chrono;
 
 namespace {
+
+// Goals missed so far; any makes the exit status 1.
+int MissedGoals = 0;
+
+// Prints a measured figure against its goal (at most Limit) and counts a miss.
+void Goal(const std::string& What, double Measured, double Limit, const char* Unit = "")
+{
+    const bool met = Measured <= Limit;
+    if (!met) ++MissedGoals;
+    std::printf("  %-58s %9.3f%s  goal <= %.3f%s  %s\n", What.c_str(), Measured, Unit, Limit, Unit,
+                met ? "ok" : "MISSED");
+}
 
 // Runs the event loop, as the program does, until Done holds; Done is looked
 // at every 5 ms.
@@ -60,17 +80,31 @@ void RunFor(steady_clock::duration Time)
     loop.exec();
 }
 
-// Times of the tool's receive notifications and writes, seen through a link.
+// Times of the tool's writes, seen through a link: the link is told of a
+// write as the tool starts it.
 struct TTraffic {
-    std::vector<steady_clock::time_point> Arrivals;
     std::vector<steady_clock::time_point> Writes;
     TComLink Link;
     TTraffic()
     {
-        Link.OnRx = [this](TObject&, bool On) { if (On) Arrivals.push_back(steady_clock::now()); };
         Link.OnTx = [this](TObject&, bool On) { if (On) Writes.push_back(steady_clock::now()); };
     }
 };
+
+// Bytes of peak resident memory since the last ResetPeakMemory().
+void ResetPeakMemory()
+{
+    std::ofstream("/proc/self/clear_refs") << "5";
+}
+
+double PeakMemoryMegabytes()
+{
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("VmHWM:", 0) == 0) return std::stod(line.substr(6)) / 1024.0;
+    return PeakResidentMegabytes();
+}
 
 class TSession {
 public:
@@ -82,17 +116,19 @@ public:
         fs::current_path(FDir);
         std::vector<std::string> options = DeviceOptions;
         for (const std::string& o : {std::string("--link"), (FDir / "ttySIM").string(), std::string("--dump"),
-                                     (FDir / "device-log.txt").string(), std::string("--log"), std::string("/dev/null")})
+                                     (FDir / "device-log.txt").string(), std::string("--log"), std::string("/dev/null"),
+                                     std::string("--answer-times"), (FDir / "answer-times.txt").string()})
             options.push_back(o);
         FDevice = std::make_unique<TSimDeviceProcess>(options);
         std::ofstream(FDir / "Settings.txt", std::ios::binary)
             << (FDir / "ttySIM").string() << "\r\n" << Speed << "\r\n1\r\n";
         Form = std::make_unique<TForm1>(FDir / "sys", "/dev");
         Form->FormCreate();
+        Form->show();
+        RunFor(milliseconds(100)); // shown and drawn once
         Form->ComPort1.RegisterLink(Traffic.Link);
         Form->Connect->click();
         RunUntil([&] { return Form->Count->text() != "1000"; });
-        Log = ReadLines((FDir / "device-log.txt").string());
     }
     ~TSession()
     {
@@ -105,7 +141,6 @@ public:
 
     double Download()
     {
-        Traffic.Arrivals.clear();
         Traffic.Writes.clear();
         const auto start = steady_clock::now();
         Form->Start->click();
@@ -113,89 +148,138 @@ public:
         return Seconds(steady_clock::now() - start);
     }
 
+    // The device's records, index 0 first; read only when asked for, so a
+    // memory figure taken before does not hold the benchmark's copy.
+    const std::vector<std::string>& Log()
+    {
+        if (!FLog) FLog = ReadLines((FDir / "device-log.txt").string());
+        return *FLog;
+    }
+
     // Rows 1..N hold the device's records, index N - 1 first.
-    size_t WrongRecords() const
+    size_t WrongRecords()
     {
         size_t wrong = 0;
-        const size_t n = Log.size();
-        if (Form->RowCount() != static_cast<int32_t>(n) + 2) return n;
+        const size_t n = Log().size();
+        if (Form->RowCount() != static_cast<int32_t>(n) + 2) return std::max<size_t>(n, 1);
         for (size_t row = 1; row <= n; ++row)
-            if (Form->Cell(1, static_cast<int32_t>(row)) != Log[n - row] ||
+            if (Form->Cell(1, static_cast<int32_t>(row)) != Log()[n - row] ||
                 Form->Cell(0, static_cast<int32_t>(row)) != std::to_string(row))
                 ++wrong;
         return wrong;
     }
 
     // Requests and answers at 10 bits a byte, plus the device's delay.
-    double LineSeconds(int Baud, double DelayMs) const
+    double LineSeconds(int Baud, double DelayMs)
     {
         double bytes = 0;
-        for (const std::string& record : Log) bytes += 11 + 5 + static_cast<double>(Utf8ToCp1251(record).size());
-        return bytes * 10 / Baud + static_cast<double>(Log.size()) * DelayMs / 1e3;
+        for (const std::string& record : Log()) bytes += 11 + 5 + static_cast<double>(Utf8ToCp1251(record).size());
+        return bytes * 10 / Baud + static_cast<double>(Log().size()) * DelayMs / 1e3;
+    }
+
+    // For the requests of rows First..Last (after the first): the time from
+    // the last byte of the answer before it, as the device wrote it to the
+    // line, to the tool's write. That is the tool's own time: reading the answer, the
+    // grid, the progress bar and the request.
+    std::vector<double> ReactionMs(size_t First, size_t Last)
+    {
+        std::vector<steady_clock::time_point> ends;
+        std::ifstream times(FDir / "answer-times.txt");
+        for (int64_t ns = 0; times >> ns;) ends.push_back(steady_clock::time_point(nanoseconds(ns)));
+        std::vector<double> out;
+        for (size_t w = std::max<size_t>(First, 1); w < std::min(Last, Traffic.Writes.size()); ++w) {
+            const auto after = std::upper_bound(ends.begin(), ends.end(), Traffic.Writes[w]);
+            if (after == ends.begin()) continue;
+            out.push_back(duration<double, std::milli>(Traffic.Writes[w] - *std::prev(after)).count());
+        }
+        return out;
     }
 
     std::unique_ptr<TForm1> Form;
     TTraffic Traffic;
-    std::vector<std::string> Log;
 
 private:
     fs::path FDir;
     std::unique_ptr<TSimDeviceProcess> FDevice;
+    std::optional<std::vector<std::string>> FLog;
 };
 
-void Speed(int Baud, double Limit)
+struct TSpeedGoal {
+    int Baud;
+    double Limit; // download time over the line's own time, byte count believed
+    // The same figure as the tool had while every record waited for the
+    // line's silence, window shown: 1.348 at 115200 and 1.102 at 9600 bit/s
+    // measured on a shared 2-core machine (load 4 to 6); at 1200 bit/s the
+    // 33 ms of silence and 5 ms of work over 802 ms of line a record. A
+    // device whose byte count means nothing still waits for the silence,
+    // and may take at most 2 % longer than that.
+    double SilenceRuleRatio;
+};
+
+void Speed(const TSpeedGoal& Goal_)
 {
-    const std::string speed = std::to_string(Baud);
-    TSession s({"--records", "2000", "--min-length", "40", "--max-length", "120", "--pace", "--delay-ms", "2"}, speed);
-    const double measured = s.Download();
-    const double line = s.LineSeconds(Baud, 2);
-    double requestAndDelay = 0;
-    for (size_t i = 0; i < s.Log.size(); ++i) requestAndDelay += 11.0 * 10 / Baud + 0.002;
-    const double sleepDesign = requestAndDelay + 0.100 * static_cast<double>(s.Log.size());
-    std::printf("%6d bit/s: 2000 records in %.2f s (%.1f records/s); the line needs %.2f s: %.3f x the line time "
-                "(goal %.2f x); %zu records wrong\n",
-                Baud, measured, 2000 / measured, line, measured / line, Limit, s.WrongRecords());
-    std::printf("              a fixed 100 ms wait per record would need at least %.2f s (%.1f records/s)\n",
-                sleepDesign, 2000 / sleepDesign);
+    const std::string speed = std::to_string(Goal_.Baud);
+    const std::vector<std::string> common = {"--records", "2000", "--min-length", "40", "--max-length", "120",
+                                             "--pace", "--delay-ms", "2"};
+    std::printf("%d bit/s, 2000 records of 40 to 120 characters paced, 2 ms answer delay:\n", Goal_.Baud);
+    for (const bool believed : {true, false}) {
+        std::vector<std::string> options = common;
+        if (!believed) options.insert(options.end(), {"--count-byte", "random"});
+        TSession s(options, speed);
+        const double measured = s.Download();
+        const double line = s.LineSeconds(Goal_.Baud, 2);
+        const auto reaction = s.ReactionMs(100, 1900);
+        std::printf("  %s: %.2f s (%.1f records/s), the line needs %.2f s; answer to next request median %.3f ms, "
+                    "p99 %.3f ms\n",
+                    believed ? "byte count at position 2" : "random byte at position 2", measured, 2000 / measured,
+                    line, Percentile(reaction, 0.5), Percentile(reaction, 0.99));
+        if (believed)
+            Goal("time over the line's own time", measured / line, Goal_.Limit, " x");
+        else
+            Goal("time over the line's own time, random position 2", measured / line,
+                 Goal_.SilenceRuleRatio * 1.02, " x");
+        Goal(believed ? "records wrong" : "records wrong, random position 2", static_cast<double>(s.WrongRecords()),
+             0);
+    }
 }
 
-// Per request after the first: the time since the previous request went out,
-// that is one whole exchange (request, the device's answer, the tool's work),
-// for the requests of rows First..Last.
-std::vector<double> CyclesMs(const TTraffic& Traffic, size_t First, size_t Last)
+void Reaction(TSession& S, const char* What)
 {
-    std::vector<double> out;
-    for (size_t w = std::max<size_t>(First, 1); w < std::min(Last, Traffic.Writes.size()); ++w)
-        out.push_back(duration<double, std::milli>(Traffic.Writes[w] - Traffic.Writes[w - 1]).count());
-    return out;
+    for (const auto& [first, last] : {std::pair<size_t, size_t>{500, 1500}, {64000, 65000}}) {
+        const auto reaction = S.ReactionMs(first, last);
+        const std::string rows = std::string(What) + ", rows " + std::to_string(first) + "-" + std::to_string(last);
+        std::printf("  answer's last byte to next request, %s: median %.3f ms, p99 %.3f ms, max %.3f ms (%zu)\n",
+                    rows.c_str(), Percentile(reaction, 0.5), Percentile(reaction, 0.99), Percentile(reaction, 1.0),
+                    reaction.size());
+        Goal("median, " + rows, Percentile(reaction, 0.5), 0.3, " ms");
+        Goal("p99, " + rows, Percentile(reaction, 0.99), 2.0, " ms");
+    }
 }
 
 void FullSize()
 {
-    TSession s({"--records", "65535", "--min-length", "250", "--max-length", "250"}, "115200");
-    const double measured = s.Download();
-    std::printf("65535 records of 250 characters, device answering at once: %.2f s (%.1f us a record), %zu records "
-                "wrong\n",
-                measured, measured / 65535 * 1e6, s.WrongRecords());
-    for (const auto& [first, last] : {std::pair<size_t, size_t>{500, 1500}, {64000, 65000}}) {
-        const auto cycles = CyclesMs(s.Traffic, first, last);
-        std::printf("  request to next request, rows %zu-%zu: median %.3f ms, p99 %.3f ms, max %.3f ms\n", first, last,
-                    Percentile(cycles, 0.5), Percentile(cycles, 0.99), Percentile(cycles, 1.0));
+    {
+        ResetPeakMemory();
+        TSession s({"--records", "65535", "--min-length", "250", "--max-length", "250"}, "115200");
+        const double measured = s.Download();
+        std::printf("65535 records of 250 characters, device answering at once: %.2f s (%.1f us a record)\n",
+                    measured, measured / 65535 * 1e6);
+        Reaction(s, "250 characters");
+        const auto saveStart = steady_clock::now();
+        s.Form->SaveClick();
+        const double save = Seconds(steady_clock::now() - saveStart);
+        // Taken before the benchmark reads its own copy of the log.
+        std::printf("  Save: %.3f s; peak resident memory of the process: %.1f MB\n", save, PeakMemoryMegabytes());
+        Goal("records wrong", static_cast<double>(s.WrongRecords()), 0);
     }
-    const auto saveStart = steady_clock::now();
-    s.Form->SaveClick();
-    std::printf("  Save: %.3f s; peak resident memory of the process: %.1f MB\n", Seconds(steady_clock::now() - saveStart),
-                PeakResidentMegabytes());
 
-    // Shorter records need the line's quiet of 3.5 characters before they
-    // count as whole; that wait is the protocol's, the rest is the tool's.
-    TSession shorter({"--records", "3000", "--min-length", "40", "--max-length", "120"}, "115200");
-    shorter.Download();
-    const double quiet = duration<double, std::milli>(shorter.Form->Controller().AnswerSilence()).count();
-    const auto cycles = CyclesMs(shorter.Traffic, 500, 2500);
-    std::printf("3000 records of 40 to 120 characters, device answering at once: request to next request median "
-                "%.3f ms, p99 %.3f ms, of which %.3f ms is the quiet the line must keep; %zu records wrong\n",
-                Percentile(cycles, 0.5), Percentile(cycles, 0.99), quiet, shorter.WrongRecords());
+    // Answers of open length: whole at once by their byte count.
+    TSession shorter({"--records", "65535", "--min-length", "40", "--max-length", "120"}, "115200");
+    const double measured = shorter.Download();
+    std::printf("65535 records of 40 to 120 characters, device answering at once: %.2f s (%.1f us a record)\n",
+                measured, measured / 65535 * 1e6);
+    Reaction(shorter, "40-120 characters");
+    Goal("records wrong", static_cast<double>(shorter.WrongRecords()), 0);
 }
 
 void Idle()
@@ -223,13 +307,17 @@ void Idle()
 
 void Soak()
 {
-    TSession s({"--records", "65535", "--min-length", "40", "--max-length", "250", "--drop-every", "500",
-                "--corrupt-every", "499"},
-               "115200");
-    const double measured = s.Download();
-    std::printf("soak: 65535 records, one answer in 500 dropped and one in 499 corrupted: %.1f s, %zu records "
-                "wrong, grid rows %d\n",
-                measured, s.WrongRecords(), s.Form->RowCount());
+    for (const bool believed : {true, false}) {
+        std::vector<std::string> options = {"--records", "65535", "--min-length", "40", "--max-length", "250",
+                                            "--drop-every", "500", "--corrupt-every", "499"};
+        if (!believed) options.insert(options.end(), {"--count-byte", "random"});
+        TSession s(options, "115200");
+        const double measured = s.Download();
+        std::printf("soak, %s: 65535 records, one answer in 500 dropped and one in 499 corrupted: %.1f s, grid "
+                    "rows %d\n",
+                    believed ? "byte count at position 2" : "random byte at position 2", measured, s.Form->RowCount());
+        Goal("records wrong", static_cast<double>(s.WrongRecords()), 0);
+    }
 }
 
 } // namespace
@@ -250,14 +338,14 @@ int main(int argc, char** argv)
     }
     if (soak) {
         Soak();
-        return 0;
+    } else {
+        if (only.empty() || only == "speed" || only == "fast") Speed({115200, 1.10, 1.35});
+        if (only.empty() || only == "speed") Speed({9600, 1.05, 1.10});
+        if (slow || only == "slow") Speed({1200, 1.05, 1.05});
+        if (only.empty() || only == "full") FullSize();
+        if (only.empty() || only == "idle") Idle();
     }
-    if (only.empty() || only == "speed") {
-        Speed(115200, 1.25);
-        Speed(9600, 1.1);
-    }
-    if (slow || only == "slow") Speed(1200, 1.1);
-    if (only.empty() || only == "full") FullSize();
-    if (only.empty() || only == "idle") Idle();
     EndHandOverToEventLoop();
+    if (MissedGoals != 0) std::printf("%d goal(s) missed\n", MissedGoals);
+    return MissedGoals == 0 ? 0 : 1;
 }

@@ -9,22 +9,33 @@
 
 namespace {
 
-// Where a record answer ends when another answer follows it without a pause
-// (a late answer and the answer to the request sent again): the prefix whose
-// length matches its byte count, counted as the text alone or as every byte
-// after it, and whose checksum holds.
-std::optional<size_t> RecordAnswerEnd(std::span<const uint8_t> Bytes)
-{
-    if (Bytes.size() < 3 || Bytes[1] != Frames::fnReadRecord) return std::nullopt;
-    for (const size_t end : {size_t{Bytes[2]} + 5, size_t{Bytes[2]} + 3}) {
-        if (end >= Frames::MinAnswerLength && end < Bytes.size() &&
-            MyModbusUtils::Crc16(Bytes, 0, static_cast<int32_t>(end)) == 0)
-            return end;
-    }
-    return std::nullopt;
-}
+// A record answer's length over its byte count: the count taken as the text
+// alone, or as every byte after it.
+constexpr size_t TextCounted = 5;
+constexpr size_t AllAfterCounted = 3;
 
 } // namespace
+
+// Where a record answer ends by its byte count, read the way the device has
+// shown it means it, once the bytes up to there are in and the checksum
+// holds over them. This also cuts apart two answers that came without a pause
+// between them (a late answer and the answer to the request sent again).
+std::optional<size_t> TAnswerAssembler::TrustedRecordAnswerEnd() const
+{
+    if (!TrustsByteCount() || FLength < 3 || FBuffer[1] != Frames::fnReadRecord) return std::nullopt;
+    const size_t end = size_t{FBuffer[2]} + FCountedAfter;
+    if (end < Frames::MinAnswerLength || end > FLength ||
+        MyModbusUtils::Crc16(Bytes(), 0, static_cast<int32_t>(end)) != 0)
+        return std::nullopt;
+    return end;
+}
+
+void TAnswerAssembler::ForgetByteCount()
+{
+    FAgreeing = 0;
+    FCountedAfter = 0;
+    FDisagreed = false;
+}
 
 std::span<uint8_t> TAnswerAssembler::FreeSpace()
 {
@@ -42,9 +53,9 @@ TAnswerAssembler::TState TAnswerAssembler::State() const
     const auto bytes = Bytes();
     if (const auto fixed = Frames::FixedAnswerLength(bytes); fixed && *fixed <= Frames::MaxAnswerLength)
         return FLength >= *fixed ? TState::asComplete : TState::asIncomplete;
+    if (TrustedRecordAnswerEnd()) return TState::asComplete;
     if (Frames::AnswerVerifies(bytes))
         return FLength == Frames::MaxAnswerLength ? TState::asComplete : TState::asVerifiesSoFar;
-    if (RecordAnswerEnd(bytes)) return TState::asComplete;
     return FLength == Frames::MaxAnswerLength ? TState::asOverflow : TState::asIncomplete;
 }
 
@@ -54,12 +65,34 @@ std::vector<uint8_t> TAnswerAssembler::TakeAnswer()
     size_t length = FLength;
     if (fixed && *fixed <= FLength)
         length = *fixed;
-    else if (!Frames::AnswerVerifies(Bytes()))
-        length = RecordAnswerEnd(Bytes()).value_or(FLength);
+    else if (const auto end = TrustedRecordAnswerEnd())
+        length = *end;
     std::vector<uint8_t> answer(FBuffer.begin(), FBuffer.begin() + static_cast<ptrdiff_t>(length));
     std::copy(FBuffer.begin() + static_cast<ptrdiff_t>(length), FBuffer.begin() + static_cast<ptrdiff_t>(FLength),
               FBuffer.begin());
     FLength -= length;
     std::fill(FBuffer.begin() + static_cast<ptrdiff_t>(FLength), FBuffer.end(), uint8_t{0});
+    return answer;
+}
+
+std::vector<uint8_t> TAnswerAssembler::TakeAnswerAfterSilence()
+{
+    std::vector<uint8_t> answer(FBuffer.begin(), FBuffer.begin() + static_cast<ptrdiff_t>(FLength));
+    Drop();
+    std::fill(FBuffer.begin(), FBuffer.end(), uint8_t{0});
+    if (FDisagreed || answer.size() < 3 || answer[1] != Frames::fnReadRecord || !Frames::AnswerVerifies(answer))
+        return answer;
+
+    const size_t count = answer[2];
+    const size_t countedAfter = answer.size() - count;
+    const bool agrees = (countedAfter == TextCounted || countedAfter == AllAfterCounted) &&
+                        (FAgreeing == 0 || countedAfter == FCountedAfter);
+    if (agrees) {
+        FCountedAfter = countedAfter;
+        if (FAgreeing < AnswersToTrustByteCount) ++FAgreeing;
+    } else {
+        FAgreeing = 0;
+        FDisagreed = true;
+    }
     return answer;
 }

@@ -42,6 +42,7 @@ void TExchangeController::ConnectClick()
     FPort.Open();
     FLineSpeed = BaudRateToBits(baudRate, 9600);
     ForgetExchange();
+    FAssembler.ForgetByteCount();
     FWindow.SetControlEnabled(TWindowControl::Con_setting, false);
     FWindow.SetControlEnabled(TWindowControl::Disconnect, true);
     FWindow.SetControlEnabled(TWindowControl::Connect, false);
@@ -127,7 +128,7 @@ void TExchangeController::SilenceTimerTimer()
         if (ReadArrived(MaxReadsPerNotification) > 0) return;
 
         if (FAssembler.State() == TAnswerAssembler::TState::asVerifiesSoFar)
-            ActOnAnswer(FAssembler.TakeAnswer());
+            ActOnAnswer(FAssembler.TakeAnswerAfterSilence());
         else {
             Trace(TTraceNote::tnDropped, FAssembler.Bytes());
             FAssembler.Drop();

@@ -421,6 +421,72 @@ TEST_F(Controller, PiecesSplitByAGapAreJoinedAndTheRecordWaitsForSilence)
     EXPECT_EQ(window.Cell(1, 1), "first half, second half");
 }
 
+// Once the device's first record answers have shown that position 2 gives
+// their length, a record answer is acted on as soon as it is in; until then,
+// and for devices whose position 2 means something else, after the silence.
+TEST_F(Controller, RecordAnswersSkipTheSilenceOnlyOnceTheirByteCountHasAgreed)
+{
+    const auto counted = [](uint8_t Count, const std::string& Text) {
+        return Framed(Concat({1, 0x41, Count}, Ascii(Text)));
+    };
+    const auto text = [&](int, const std::string& t) { return counted(static_cast<uint8_t>(t.size()), t); };
+    const auto all = [&](int, const std::string& t) { return counted(static_cast<uint8_t>(t.size() + 2), t); };
+    const auto zero = [&](int, const std::string& t) { return counted(0, t); };
+    const auto random = [&](int Row, const std::string& t) { return counted(static_cast<uint8_t>(Row * 97 + 13), t); };
+    const auto fourthDisagrees = [&](int Row, const std::string& t) {
+        return Row == 4 ? counted(static_cast<uint8_t>(t.size() + 1), t) : text(Row, t);
+    };
+    const std::vector<std::string> log = MakeLog(8);
+    const struct {
+        const char* Name;
+        std::function<Bytes(int Row, const std::string& Text)> Answer;
+        std::vector<int> RowsAfterSilence;
+    } cases[] = {
+        {"text counted", text, {1, 2, 3}},
+        {"text counted, connected again: learnt anew", text, {1, 2, 3}},
+        {"all after it counted", all, {1, 2, 3}},
+        {"zero", zero, {1, 2, 3, 4, 5, 6, 7, 8}},
+        {"a count that tells nothing", random, {1, 2, 3, 4, 5, 6, 7, 8}},
+        {"withdrawn by a disagreeing answer", fourthDisagrees, {1, 2, 3, 4, 5, 6, 7, 8}},
+    };
+    for (const auto& k : cases) {
+        c.DisconnectClick();
+        Connect(static_cast<uint16_t>(log.size()));
+        c.StartClick();
+        std::vector<int> afterSilence;
+        for (int row = 1; row <= static_cast<int>(log.size()); ++row) {
+            const Bytes request = port.Written.back();
+            ASSERT_EQ(RecordRequests().back(), static_cast<int32_t>(log.size()) - row) << k.Name;
+            DeviceSends(k.Answer(row, log[static_cast<size_t>(RequestedIndex(request))]));
+            if (Silence()) afterSilence.push_back(row);
+            ASSERT_EQ(window.Rows, row + 2) << k.Name << ": row " << row << " not taken";
+        }
+        EXPECT_EQ(afterSilence, k.RowsAfterSilence) << k.Name;
+        EXPECT_EQ(window.GridLines(), ExpectedGrid(log)) << k.Name;
+        EXPECT_TRUE(window.Enabled(TCtl::Start)) << k.Name;
+    }
+}
+
+// Under a believed count, a late answer and the answer to the copy sent
+// again may come in one read: both are cut apart, and the late one is not
+// taken for the next record.
+TEST_F(Controller, BackToBackAnswersUnderABelievedCountAreCutApart)
+{
+    const std::vector<std::string> log = MakeLog(6);
+    Connect(6);
+    c.StartClick();
+    for (int row = 1; row <= 3; ++row) DeviceAnswers(RecordAnswer(1, log[static_cast<size_t>(6 - row)]));
+    ASSERT_EQ(RecordRequests(), (std::vector<int32_t>{5, 4, 3, 2}));
+    AnswerTimeout();
+    ASSERT_EQ(RecordRequests(), (std::vector<int32_t>{5, 4, 3, 2, 2}));
+    DeviceSends(Concat(RecordAnswer(1, log[2]), RecordAnswer(1, log[2])));
+    EXPECT_FALSE(window.TimerRunning(TTimer::etSilence));
+    EXPECT_EQ(RecordRequests(), (std::vector<int32_t>{5, 4, 3, 2, 2, 1}));
+    DeviceSends(RecordAnswer(1, log[1]));
+    DeviceSends(RecordAnswer(1, log[0]));
+    EXPECT_EQ(window.GridLines(), ExpectedGrid(log));
+}
+
 TEST_F(Controller, SilenceIntervalsFollowTheLineSpeed)
 {
     struct Case { const char* speed; std::chrono::microseconds silence, timeout; };

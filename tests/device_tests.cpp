@@ -11,9 +11,11 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <poll.h>
 #include <regex>
+#include <set>
 #include <spawn.h>
 #include <sstream>
 #include <string>
@@ -30,6 +32,7 @@
 #include "tools/Device.h"
 #include "tools/DeviceLog.h"
 #include "tools/Faults.h"
+#include "tools/Options.h"
 #include "tools/RequestFramer.h"
 
 extern char** environ;
@@ -251,6 +254,60 @@ TEST(Device, AnswersDecodeWithTheToolsDecoders)
     for (int32_t index : {2, 255, 256, 298})
         EXPECT_EQ(Frames::RecordText(answer(Frames::RecordRequest(1, index))),
                   ::Cp1251ToUtf8(device.Records()[static_cast<size_t>(index)]));
+}
+
+TEST(Device, PutsAtPosition2WhatItWasToldTo)
+{
+    std::vector<Bytes> records = GenerateLog(200, 5, LengthRange{0, 250});
+    records[0] = {'A', 'B', 'C'};
+    const struct {
+        CountByte Mode;
+        std::function<bool(uint8_t Byte, size_t TextLength)> Holds;
+    } cases[] = {
+        {CountByte::Text, [](uint8_t b, size_t n) { return b == n; }},
+        {CountByte::All, [](uint8_t b, size_t n) { return b == n + 2; }},
+        {CountByte::Zero, [](uint8_t b, size_t) { return b == 0; }},
+    };
+    for (const auto& c : cases) {
+        const Device device({1, {}, 0}, records, c.Mode);
+        for (uint16_t index = 0; index < records.size(); ++index) {
+            const Bytes answer = *device.Respond(Of(Frames::RecordRequest(1, index))).Answer;
+            ASSERT_TRUE(ChecksumHolds(answer));
+            ASSERT_TRUE(c.Holds(answer[2], records[index].size())) << static_cast<int>(c.Mode) << " record " << index;
+        }
+    }
+    // The example answer of the protocol: 01 41 05 41 42 43 and the checksum.
+    EXPECT_EQ(Device({1, {}, 0}, records, CountByte::All).Respond(Of(Frames::RecordRequest(1, 0))).Answer->at(2), 5);
+
+    // Random: the same byte for a record every time, and one that mostly
+    // says nothing about the answer's length.
+    const Device random({1, {}, 0}, records, CountByte::Random, 9);
+    size_t agreeing = 0;
+    std::set<uint8_t> seen;
+    for (uint16_t index = 0; index < records.size(); ++index) {
+        const Bytes answer = *random.Respond(Of(Frames::RecordRequest(1, index))).Answer;
+        EXPECT_EQ(answer, *random.Respond(Of(Frames::RecordRequest(1, index))).Answer);
+        EXPECT_TRUE(ChecksumHolds(answer));
+        seen.insert(answer[2]);
+        if (answer[2] == records[index].size() || answer[2] == records[index].size() + 2) ++agreeing;
+    }
+    EXPECT_GT(seen.size(), 100u);
+    EXPECT_LT(agreeing, 10u);
+}
+
+TEST(Device, CountByteOptionTakesItsFourModesOnly)
+{
+    const auto parse = [](std::string_view Mode) {
+        const std::vector<std::string_view> args = {"--count-byte", Mode};
+        return SimDevice::ParseOptions(args).RecordCount;
+    };
+    EXPECT_EQ(SimDevice::ParseOptions(std::vector<std::string_view>{}).RecordCount, CountByte::Text);
+    EXPECT_EQ(parse("text"), CountByte::Text);
+    EXPECT_EQ(parse("all"), CountByte::All);
+    EXPECT_EQ(parse("zero"), CountByte::Zero);
+    EXPECT_EQ(parse("random"), CountByte::Random);
+    EXPECT_THROW(parse("count"), std::invalid_argument);
+    EXPECT_THROW(parse(""), std::invalid_argument);
 }
 
 // ---- The log ---------------------------------------------------------------
@@ -563,7 +620,8 @@ using Program = TempDir;
 TEST_F(Program, AnswersTheToolsRequestsPacedAtTheSpeedItSet)
 {
     DeviceProcess device({"--address", "7", "--version", "V9.99", "--serial", "-5", "--records", "20", "--pace",
-                          "--dump", Path("dump.txt"), "--log", Path("log.txt")});
+                          "--dump", Path("dump.txt"), "--log", Path("log.txt"), "--answer-times",
+                          Path("times.txt")});
     Line line(device.NextLine(), B115200);
 
     line.Send(Frames::IdentifyRequest(7));
@@ -575,9 +633,14 @@ TEST_F(Program, AnswersTheToolsRequestsPacedAtTheSpeedItSet)
 
     const auto dump = ReadLines(Path("dump.txt"));
     ASSERT_EQ(dump.size(), 20u);
+    // Each answer's last byte is stamped as it is written: after the request
+    // was sent, before the whole answer was read.
+    std::vector<std::pair<std::chrono::steady_clock::time_point, std::chrono::steady_clock::time_point>> exchanges;
     for (int32_t i = 19; i >= 0; --i) {
+        const auto sent = std::chrono::steady_clock::now();
         line.Send(Frames::RecordRequest(7, i));
         const Bytes answer = line.ReadAnswer();
+        exchanges.emplace_back(sent, std::chrono::steady_clock::now());
         EXPECT_TRUE(Frames::AnswerVerifies(answer));
         EXPECT_EQ(Frames::RecordText(answer), dump[static_cast<size_t>(i)]);
     }
@@ -594,6 +657,13 @@ TEST_F(Program, AnswersTheToolsRequestsPacedAtTheSpeedItSet)
     EXPECT_EQ(Frames::SerialNumberText(line.ReadAnswer()), "-5");
 
     EXPECT_EQ(device.Stop(), 0);
+    const auto times = ReadLines(Path("times.txt"));
+    ASSERT_EQ(times.size(), 3u + 20u + 1u + 1u);
+    for (size_t i = 0; i < exchanges.size(); ++i) {
+        const std::chrono::steady_clock::time_point stamp{std::chrono::nanoseconds(std::stoll(times[3 + i]))};
+        EXPECT_GT(stamp, exchanges[i].first) << "answer " << i;
+        EXPECT_LE(stamp, exchanges[i].second) << "answer " << i;
+    }
     const std::string log = ReadFile(Path("log.txt"));
     EXPECT_NE(log.find("paced at 115200 bit/s"), std::string::npos) << log;
     EXPECT_NE(log.find("bad checksum, no answer"), std::string::npos) << log;

@@ -8,6 +8,7 @@
 #include <QComboBox>
 #include <QFontInfo>
 #include <QGroupBox>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -18,6 +19,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <chrono>
 #include <clocale>
 #include <cstdlib>
 #include <filesystem>
@@ -25,6 +27,7 @@
 #include <memory>
 #include <sstream>
 #include <thread>
+#include <vector>
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -36,6 +39,8 @@
 #include "ui/EventLoopHandOver.h"
 #include "ui/Form1.h"
 #include "ui/MessageBoxes.h"
+#include "ui/PreciseTimer.h"
+#include "ui/StringGrid.h"
 
 namespace fs = std::filesystem;
 
@@ -602,6 +607,92 @@ TEST_F(Window, UnpluggedDeviceEndsInAMessageAndReconnectWorksOnceItIsBack)
     ASSERT_FALSE(device->NextLine(5000).empty()); // the device is back
     ConnectAndIdentify();
     EXPECT_EQ(form->Count->text(), "50");
+}
+
+// --- the grid ------------------------------------------------------------------
+
+// A download adds a row per record: the view hears of new rows in batches,
+// never by a reset, and shows every row and text once the batch is out.
+TEST(Grid, NewRowsReachTheViewInBatchesFewerRowsAtOnce)
+{
+    TStringGridModel grid;
+    QTableView view;
+    view.setModel(&grid);
+    view.resize(500, 300);
+    view.show();
+    int inserts = 0, removals = 0, resets = 0;
+    QObject::connect(&grid, &QAbstractItemModel::rowsInserted, [&] { ++inserts; });
+    QObject::connect(&grid, &QAbstractItemModel::rowsRemoved, [&] { ++removals; });
+    QObject::connect(&grid, &QAbstractItemModel::modelReset, [&] { ++resets; });
+
+    // As the controller fills it: the row's texts, then one row more.
+    constexpr int32_t Records = 3000;
+    for (int32_t row = 1; row <= Records; ++row) {
+        grid.SetCell(0, row, QString::number(row));
+        grid.SetCell(1, row, QStringLiteral("record %1").arg(row));
+        grid.SetGridRowCount(row + 2);
+        if (row % 100 == 0) QCoreApplication::processEvents();
+    }
+    EXPECT_EQ(grid.GridRowCount(), Records + 2);
+    EXPECT_EQ(grid.Cell(1, Records), QStringLiteral("record 3000"));
+    EXPECT_LT(inserts, 10);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return view.model()->rowCount() == Records + 1; }, 1000));
+    EXPECT_EQ(view.model()->index(Records - 1, 1).data().toString(), QStringLiteral("record 3000"));
+    EXPECT_EQ(view.model()->index(Records, 1).data().toString(), QString());
+    view.scrollToBottom();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(view.verticalHeader()->count(), Records + 1);
+    EXPECT_TRUE(view.viewport()->rect().contains(view.visualRect(view.model()->index(Records - 1, 1))));
+
+    // Start clears the grid down to the header and one row at once.
+    grid.SetGridRowCount(2);
+    EXPECT_EQ(view.model()->rowCount(), 1);
+    EXPECT_EQ(removals, 1);
+    grid.SetCell(1, 1, QStringLiteral("first again"));
+    EXPECT_EQ(view.model()->index(0, 1).data().toString(), QStringLiteral("first again"));
+    grid.SetGridRowCount(5);
+    grid.ShowRowsNow();
+    EXPECT_EQ(view.model()->rowCount(), 4);
+    EXPECT_EQ(view.model()->index(1, 1).data().toString(), QStringLiteral("record 2"));
+    EXPECT_EQ(resets, 0);
+}
+
+// --- the exchange timers -------------------------------------------------------
+
+// The line's silence is 1.75 ms: the timer must neither fire before it nor
+// fire after being stopped or restarted.
+TEST(ExchangeTimer, FiresOnceNotBeforeItsIntervalAndNotAfterStop)
+{
+    using namespace std::chrono;
+    TPreciseTimer timer;
+    std::vector<steady_clock::duration> fired;
+    steady_clock::time_point started;
+    timer.OnTimeout = [&] { fired.push_back(steady_clock::now() - started); };
+
+    started = steady_clock::now();
+    timer.Start(1750us);
+    EXPECT_TRUE(timer.IsActive());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !fired.empty(); }, 1000));
+    EXPECT_GE(fired[0], 1750us);
+    EXPECT_FALSE(timer.IsActive());
+    QTest::qWait(20);
+    EXPECT_EQ(fired.size(), 1u);
+
+    // Stopped, even once it has run out but before the loop saw it.
+    timer.Start(1us);
+    std::this_thread::sleep_for(2ms);
+    timer.Stop();
+    QTest::qWait(20);
+    EXPECT_EQ(fired.size(), 1u);
+
+    // Restarted: the later start counts.
+    started = steady_clock::now();
+    timer.Start(1ms);
+    timer.Start(30ms);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return fired.size() == 2; }, 1000));
+    EXPECT_GE(fired[1], 30ms);
+    QTest::qWait(40);
+    EXPECT_EQ(fired.size(), 2u);
 }
 
 } // namespace

@@ -26,7 +26,8 @@ Bytes WithChecksum(Bytes Frame)
     return Frame;
 }
 
-Device::Device(Identity Id, std::vector<Bytes> Records) : FId(std::move(Id)), FRecords(std::move(Records))
+Device::Device(Identity Id, std::vector<Bytes> Records, CountByte Count, uint32_t Seed)
+    : FId(std::move(Id)), FRecords(std::move(Records)), FCount(Count), FSeed(Seed)
 {
     if (FId.Version.size() > MaxPayload) throw std::invalid_argument("the version text is longer than 250 bytes");
     if (FRecords.size() > 0xFFFF) throw std::invalid_argument("more than 65535 records");
@@ -81,9 +82,25 @@ Reply Device::Record(std::span<const uint8_t> Request) const
     if (index >= FRecords.size())
         return Exception(0x41, IllegalDataAddress, "record " + std::to_string(index) + " not held", true);
     const Bytes& text = FRecords[index];
-    Bytes frame = {FId.Address, 0x41, static_cast<uint8_t>(text.size())};
+    Bytes frame = {FId.Address, 0x41, RecordCountByte(index, text.size())};
     frame.insert(frame.end(), text.begin(), text.end());
     return {WithChecksum(std::move(frame)), true, "record " + std::to_string(index)};
+}
+
+uint8_t Device::RecordCountByte(uint16_t Index, size_t TextLength) const
+{
+    switch (FCount) {
+    case CountByte::Text: return static_cast<uint8_t>(TextLength);
+    case CountByte::All: return static_cast<uint8_t>(TextLength + 2);
+    case CountByte::Zero: return 0;
+    case CountByte::Random: break;
+    }
+    // A mix of seed and index (splitmix64's finaliser): the same answer
+    // every time a record is asked for, unrelated to its length.
+    uint64_t x = (uint64_t{FSeed} << 32 | Index) + 0x9E3779B97F4A7C15ULL;
+    x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ULL;
+    x = (x ^ (x >> 27)) * 0x94D049BB133111EBULL;
+    return static_cast<uint8_t>(x ^ (x >> 31));
 }
 
 Reply Device::Exception(uint8_t FunctionCode, uint8_t Code, std::string Note, bool IsRecordAnswer) const

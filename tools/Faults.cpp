@@ -74,6 +74,7 @@ Outbox::Due Outbox::TakeDue(TimePoint Now)
         due.Data.insert(due.Data.end(), bytes.begin(), bytes.end());
         FCurrent->MarkSent(bytes.size());
         if (!FCurrent->Done()) break;
+        if (!bytes.empty()) ++due.AnswersEnded;
         FPreviousEnd = FCurrent->End();
         FCurrent.reset();
         if (FCurrentUnplugs) {

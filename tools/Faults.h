@@ -100,6 +100,7 @@ public:
     struct Due {
         Bytes Data;          // to write now, in order
         bool Unplug = false; // an answer marked UnplugAfter is all out: nothing follows
+        size_t AnswersEnded = 0; // answers whose last byte is in Data
     };
     void Add(Outgoing Item) { FQueue.push_back(std::move(Item)); }
     Due TakeDue(TimePoint Now);

@@ -25,6 +25,16 @@ std::chrono::milliseconds Millis(std::string_view Option, std::string_view Text)
     return std::chrono::milliseconds{Number<int64_t>(Option, Text, 0, 3'600'000)};
 }
 
+CountByte CountByteOf(std::string_view Option, std::string_view Text)
+{
+    if (Text == "text") return CountByte::Text;
+    if (Text == "all") return CountByte::All;
+    if (Text == "zero") return CountByte::Zero;
+    if (Text == "random") return CountByte::Random;
+    throw std::invalid_argument(std::string(Option) + ": '" + std::string(Text) +
+                                "' is none of text, all, zero, random");
+}
+
 LengthRange& LengthsOf(Options& o)
 {
     if (!o.Lengths) o.Lengths.emplace();
@@ -48,9 +58,11 @@ const std::map<std::string_view, Setter>& ValueOptions()
         {"--dump", [](Options& o, auto, auto v) { o.Dump = v; }},
         {"--link", [](Options& o, auto, auto v) { o.Link = v; }},
         {"--log", [](Options& o, auto, auto v) { o.Log = v; }},
+        {"--answer-times", [](Options& o, auto, auto v) { o.AnswerTimes = v; }},
         {"--baud", [](Options& o, auto n, auto v) { o.Baud = Number<int32_t>(n, v, 1, 100'000'000); }},
         {"--delay-ms", [](Options& o, auto n, auto v) { o.Delay = Millis(n, v); }},
         {"--split-gap-ms", [](Options& o, auto n, auto v) { o.SplitGap = Millis(n, v); }},
+        {"--count-byte", [](Options& o, auto n, auto v) { o.RecordCount = CountByteOf(n, v); }},
         {"--drop-every", [](Options& o, auto n, auto v) { o.Faults.DropEvery = Number<uint32_t>(n, v, 0, Count); }},
         {"--corrupt-every",
          [](Options& o, auto n, auto v) { o.Faults.CorruptEvery = Number<uint32_t>(n, v, 0, Count); }},
@@ -106,12 +118,19 @@ SIGTERM or SIGINT. Requests and answers are logged to stderr or --log FILE.
   --dump FILE          write the records as UTF-8 lines, index 0 first
   --link PATH          make PATH a symlink to the port; print PATH
   --log FILE           log to FILE instead of stderr
+  --answer-times FILE  write the monotonic clock's time in nanoseconds at
+                       which each answer's last byte is written to the
+                       line, one a line
   --pace               send answers byte by byte at the line speed the
                        master set (10 bits a byte), after the request's own
                        line time
   --baud B             pace at B bit/s whatever the line is set to
   --delay-ms D         answer D ms after the request (default 0)
   --split-gap-ms G     send every answer in two halves G ms apart
+  --count-byte MODE    what a record answer carries at position 2: text
+                       (the text's length, default), all (the bytes after
+                       it, checksum included), zero, or random (a byte
+                       fixed per record and --seed)
 Faults, counted over record answers (function 0x41) only:
   --drop-every K       no answer for every K-th record request
   --corrupt-every K    invert one byte of every K-th record answer

@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "tools/Device.h"
 #include "tools/DeviceLog.h"
 #include "tools/Faults.h"
 
@@ -24,10 +25,12 @@ struct Options {
     std::string Dump;
     std::string Link;
     std::string Log;
+    std::string AnswerTimes;
     bool Pace = false;
     int32_t Baud = 0; // 0: the speed the master set on the line
     std::chrono::milliseconds Delay{0};
     std::chrono::milliseconds SplitGap{0};
+    CountByte RecordCount = CountByte::Text;
     FaultPlan Faults;
     std::optional<std::chrono::milliseconds> Replug;
     bool Help = false;

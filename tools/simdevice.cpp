@@ -170,6 +170,35 @@ private:
     std::string FPending;
 };
 
+// When each answer's last byte went out, for whoever measures the master's
+// reaction to it; written like the log, once a turn.
+class AnswerTimes {
+public:
+    explicit AnswerTimes(const std::string& Path)
+    {
+        if (Path.empty()) return;
+        FFile.reset(std::fopen(Path.c_str(), "w"));
+        if (!FFile) Fail("cannot write " + Path);
+    }
+    void Ended(size_t Answers)
+    {
+        if (!FFile) return;
+        const auto ns = std::chrono::duration_cast<nanoseconds>(Clock::now().time_since_epoch()).count();
+        for (size_t i = 0; i < Answers; ++i) FPending += std::to_string(ns) + '\n';
+    }
+    void Flush()
+    {
+        if (FPending.empty()) return;
+        std::fwrite(FPending.data(), 1, FPending.size(), FFile.get());
+        std::fflush(FFile.get());
+        FPending.clear();
+    }
+
+private:
+    std::unique_ptr<std::FILE, FileCloser> FFile;
+    std::string FPending;
+};
+
 std::vector<Bytes> MakeRecords(const Options& O)
 {
     if (!O.RecordsFile.empty()) return ReadRecordsFile(O.RecordsFile, O.Lengths.value_or(LengthRange{}), O.Seed);
@@ -185,8 +214,8 @@ timespec ToTimespec(TimePoint Time)
 class Simulator {
 public:
     Simulator(const Options& O, int SignalFd)
-        : FOptions(O), FDevice({O.Address, Utf8ToLatin1(O.Version), O.Serial}, MakeRecords(O)), FFaults(O.Faults),
-          FStart(Clock::now()), FLog(O.Log, FStart), FSignals(SignalFd)
+        : FOptions(O), FDevice({O.Address, Utf8ToLatin1(O.Version), O.Serial}, MakeRecords(O), O.RecordCount, O.Seed), FFaults(O.Faults),
+          FStart(Clock::now()), FLog(O.Log, FStart), FAnswerTimes(O.AnswerTimes), FSignals(SignalFd)
     {}
 
     int Run()
@@ -196,6 +225,7 @@ public:
         while (!FStop) {
             Service(Clock::now());
             FLog.Flush();
+            FAnswerTimes.Flush();
             Wait();
         }
         if (!FOptions.Link.empty()) ::unlink(FOptions.Link.c_str());
@@ -235,6 +265,9 @@ private:
     {
         if (FPty) {
             const auto due = FOutbox.TakeDue(Now);
+            // Stamped as the last byte is handed to the line: once written,
+            // the master may wake and answer before this process runs again.
+            if (due.AnswersEnded != 0) FAnswerTimes.Ended(due.AnswersEnded);
             Write(due.Data);
             if (due.Unplug) Unplug(Now);
         }
@@ -402,6 +435,7 @@ private:
     Outbox FOutbox;
     TimePoint FStart;
     Logger FLog;
+    AnswerTimes FAnswerTimes;
     int FSignals;
     std::optional<Pty> FPty;
     TimePoint FLastInput{};

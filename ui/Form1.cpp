@@ -227,12 +227,8 @@ void TForm1::BuildControls()
 
     Timer1 = new QTimer(this);
     Timer1->setInterval(2500);
-    FSilenceTimer = new QTimer(this);
-    FSilenceTimer->setSingleShot(true);
-    FSilenceTimer->setTimerType(Qt::PreciseTimer);
-    FAnswerTimer = new QTimer(this);
-    FAnswerTimer->setSingleShot(true);
-    FAnswerTimer->setTimerType(Qt::PreciseTimer);
+    FSilenceTimer = new TPreciseTimer(this);
+    FAnswerTimer = new TPreciseTimer(this);
 
     // Com, Speed, Adder in the group's place, then the window's own order.
     QWidget::setTabOrder(Com, Speed);
@@ -258,8 +254,8 @@ void TForm1::WireHandlers()
     connect(Stop, &QPushButton::clicked, this, guarded([this] { StopClick(); }));
     connect(Save, &QPushButton::clicked, this, guarded([this] { SaveClick(); }));
     connect(Timer1, &QTimer::timeout, this, guarded([this] { Timer1Timer(); }));
-    connect(FSilenceTimer, &QTimer::timeout, this, guarded([this] { FController.SilenceTimerTimer(); }));
-    connect(FAnswerTimer, &QTimer::timeout, this, guarded([this] { FController.AnswerTimerTimer(); }));
+    FSilenceTimer->OnTimeout = guarded([this] { FController.SilenceTimerTimer(); });
+    FAnswerTimer->OnTimeout = guarded([this] { FController.AnswerTimerTimer(); });
     // The port as the window stores it: its own defaults but for the
     // receive handler. An exception from that handler goes back through its
     // hand-over to the port's event thread, as the port expects.
@@ -380,19 +376,19 @@ void TForm1::SetTimer1Enabled(bool Enabled)
         Timer1->start();
 }
 
-QTimer* TForm1::ExchangeTimer(TExchangeTimer Timer) const
+TPreciseTimer* TForm1::ExchangeTimer(TExchangeTimer Timer) const
 {
     return Timer == TExchangeTimer::etSilence ? FSilenceTimer : FAnswerTimer;
 }
 
 void TForm1::StartTimer(TExchangeTimer Timer, std::chrono::microseconds Interval)
 {
-    ExchangeTimer(Timer)->start(static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(Interval).count()));
+    ExchangeTimer(Timer)->Start(Interval);
 }
 
 void TForm1::StopTimer(TExchangeTimer Timer)
 {
-    ExchangeTimer(Timer)->stop();
+    ExchangeTimer(Timer)->Stop();
 }
 
 void TForm1::ShowMessage(const std::string& Text)

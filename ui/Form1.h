@@ -14,6 +14,7 @@
 #include "ui/ComPortExchange.h"
 #include "ui/ConnectionSettings.h"
 #include "ui/LogExport.h"
+#include "ui/PreciseTimer.h"
 #include "ui/StringGrid.h"
 
 class QComboBox;
@@ -118,7 +119,7 @@ protected:
 private:
     void BuildControls();
     void WireHandlers();
-    QTimer* ExchangeTimer(TExchangeTimer Timer) const;
+    TPreciseTimer* ExchangeTimer(TExchangeTimer Timer) const;
     QLineEdit* EditBox(TEditBox Box) const;
     void ShowProgress();
 
@@ -127,8 +128,8 @@ private:
     TStringGridModel FGrid;
     TComPortExchange FPortOperations{ComPort1};
     TExchangeController FController{FPortOperations, *this};
-    QTimer* FSilenceTimer;
-    QTimer* FAnswerTimer;
+    TPreciseTimer* FSilenceTimer;
+    TPreciseTimer* FAnswerTimer;
     int32_t FProgressMax = 100;
     int32_t FProgressPosition = 0;
 };

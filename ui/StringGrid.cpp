@@ -1,5 +1,14 @@
 #include "ui/StringGrid.h"
 
+#include <algorithm>
+
+TStringGridModel::TStringGridModel()
+{
+    FShowRows.setSingleShot(true);
+    FShowRows.setInterval(ShowRowsEvery);
+    connect(&FShowRows, &QTimer::timeout, this, &TStringGridModel::ShowRowsNow);
+}
+
 QString TStringGridModel::Cell(int32_t Col, int32_t Row) const
 {
     if (Col < 0 || Col >= Columns || Row < 0) return {};
@@ -19,7 +28,7 @@ void TStringGridModel::SetCell(int32_t Col, int32_t Row, const QString& Text)
     column[static_cast<size_t>(Row)] = Text;
     if (Row == 0) {
         emit headerDataChanged(Qt::Horizontal, Col, Col);
-    } else if (Row < FRows) {
+    } else if (Row < FShownRows) {
         const QModelIndex at = index(Row - 1, Col);
         emit dataChanged(at, at, {Qt::DisplayRole});
     }
@@ -27,21 +36,30 @@ void TStringGridModel::SetCell(int32_t Col, int32_t Row, const QString& Text)
 
 void TStringGridModel::SetGridRowCount(int32_t Rows)
 {
-    Rows = std::max(Rows, 1);
-    if (Rows > FRows) {
-        beginInsertRows(QModelIndex(), FRows - 1, Rows - 2);
-        FRows = Rows;
+    FRows = std::max(Rows, 1);
+    if (FRows < FShownRows)
+        ShowRowsNow();
+    else if (FRows > FShownRows && !FShowRows.isActive())
+        FShowRows.start();
+}
+
+void TStringGridModel::ShowRowsNow()
+{
+    FShowRows.stop();
+    if (FRows > FShownRows) {
+        beginInsertRows(QModelIndex(), FShownRows - 1, FRows - 2);
+        FShownRows = FRows;
         endInsertRows();
-    } else if (Rows < FRows) {
-        beginRemoveRows(QModelIndex(), Rows - 1, FRows - 2);
-        FRows = Rows;
+    } else if (FRows < FShownRows) {
+        beginRemoveRows(QModelIndex(), FRows - 1, FShownRows - 2);
+        FShownRows = FRows;
         endRemoveRows();
     }
 }
 
 int TStringGridModel::rowCount(const QModelIndex& Parent) const
 {
-    return Parent.isValid() ? 0 : FRows - 1;
+    return Parent.isValid() ? 0 : FShownRows - 1;
 }
 
 int TStringGridModel::columnCount(const QModelIndex& Parent) const
