@@ -30,6 +30,25 @@ std::optional<size_t> TAnswerAssembler::TrustedRecordAnswerEnd() const
     return end;
 }
 
+// Before the byte count is believed, two record answers that came without a
+// pause (a late answer and the answer to the request sent again) are still
+// cut apart where the count says, but only when the bytes as a whole do not
+// verify and both parts do: a single answer whose count means something else
+// is never cut, since it verifies whole.
+std::optional<size_t> TAnswerAssembler::BackToBackRecordAnswerEnd() const
+{
+    if (FDisagreed || FLength < 3 || FBuffer[1] != Frames::fnReadRecord) return std::nullopt;
+    const auto bytes = Bytes();
+    for (const size_t countedAfter : {TextCounted, AllAfterCounted}) {
+        if (FAgreeing > 0 && countedAfter != FCountedAfter) continue;
+        const size_t end = size_t{FBuffer[2]} + countedAfter;
+        if (end >= Frames::MinAnswerLength && end < FLength && Frames::AnswerVerifies(bytes.first(end)) &&
+            Frames::AnswerVerifies(bytes.subspan(end)))
+            return end;
+    }
+    return std::nullopt;
+}
+
 void TAnswerAssembler::ForgetByteCount()
 {
     FAgreeing = 0;
@@ -56,6 +75,7 @@ TAnswerAssembler::TState TAnswerAssembler::State() const
     if (TrustedRecordAnswerEnd()) return TState::asComplete;
     if (Frames::AnswerVerifies(bytes))
         return FLength == Frames::MaxAnswerLength ? TState::asComplete : TState::asVerifiesSoFar;
+    if (BackToBackRecordAnswerEnd()) return TState::asComplete;
     return FLength == Frames::MaxAnswerLength ? TState::asOverflow : TState::asIncomplete;
 }
 
@@ -67,6 +87,8 @@ std::vector<uint8_t> TAnswerAssembler::TakeAnswer()
         length = *fixed;
     else if (const auto end = TrustedRecordAnswerEnd())
         length = *end;
+    else if (!Frames::AnswerVerifies(Bytes()))
+        length = BackToBackRecordAnswerEnd().value_or(FLength);
     std::vector<uint8_t> answer(FBuffer.begin(), FBuffer.begin() + static_cast<ptrdiff_t>(length));
     std::copy(FBuffer.begin() + static_cast<ptrdiff_t>(length), FBuffer.begin() + static_cast<ptrdiff_t>(FLength),
               FBuffer.begin());

@@ -60,6 +60,7 @@ public:
 
 private:
     std::optional<size_t> TrustedRecordAnswerEnd() const;
+    std::optional<size_t> BackToBackRecordAnswerEnd() const;
 
     // Zeroed, like the receive buffer; the last position is never filled.
     std::array<uint8_t, 256> FBuffer{};

@@ -196,7 +196,7 @@ TEST(Assembler, DeviceWithACountThatMeansNothingGetsEveryRecordWholeAfterSilence
     }
 }
 
-TEST(Assembler, RecordAnswersBackToBackAreCutApartOnlyByABelievedCount)
+TEST(Assembler, RecordAnswersBackToBackAreCutApartWhereTheCountSays)
 {
     const struct {
         const char* Name;
@@ -207,8 +207,15 @@ TEST(Assembler, RecordAnswersBackToBackAreCutApartOnlyByABelievedCount)
         const Bytes first = RecordCounted(c.Count, "late answer");
         const Bytes second = RecordCounted(c.Count, "resent!");
         TAnswerAssembler a;
+        // Before the count is believed: cut only where both parts verify and
+        // the whole does not, so a single answer is never cut short.
         Feed(a, Concat(first, second));
-        EXPECT_EQ(a.State(), TState::asIncomplete) << c.Name << ": cut apart before the count was shown";
+        EXPECT_EQ(a.State(), TState::asComplete) << c.Name << ": two whole answers before the count was shown";
+        EXPECT_EQ(a.TakeAnswer(), first) << c.Name;
+        EXPECT_EQ(a.State(), TState::asVerifiesSoFar) << c.Name << ": the second still waits for the silence";
+        a.Drop();
+        Feed(a, Concat(first, Bytes(second.begin(), second.begin() + 4)));
+        EXPECT_EQ(a.State(), TState::asIncomplete) << c.Name << ": cut on the count alone before it was shown";
         a.Drop();
 
         for (int i = 0; i < TAnswerAssembler::AnswersToTrustByteCount; ++i) AfterSilence(a, first);
