@@ -7,12 +7,15 @@ std::string LogFileName(const std::string& Serial)
     return "Журнал_ЛОРНИК_" + Serial + ".txt";
 }
 
+std::filesystem::path LogFilePath(const std::string& Serial)
+{
+    const std::string name = LogFileName(Serial);
+    return std::filesystem::path(std::u8string(name.begin(), name.end()));
+}
+
 void SaveLog(const ILogSource& Source)
 {
-    // The name is UTF-8 text: a path made of char8_t reads it so on every
-    // system, where one made of char would take the system's narrow encoding.
-    const std::string name = LogFileName(Source.SerialText());
-    SaveLog(Source, std::filesystem::path(std::u8string(name.begin(), name.end())));
+    SaveLog(Source, LogFilePath(Source.SerialText()));
 }
 
 void SaveLog(const ILogSource& Source, const std::filesystem::path& File)

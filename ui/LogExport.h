@@ -27,3 +27,6 @@ void SaveLog(const ILogSource& Source, const std::filesystem::path& File);
 
 // "Журнал_ЛОРНИК_" + Serial + ".txt".
 std::string LogFileName(const std::string& Serial);
+// The same name as a path, read as UTF-8 on every system (a path made from
+// a plain string would take the system's narrow encoding on Windows).
+std::filesystem::path LogFilePath(const std::string& Serial);

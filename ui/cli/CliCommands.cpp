@@ -301,7 +301,7 @@ int RunDownload(const TCliOptions& Options)
     if (outcome == TOutcome::oNoAnswer) Say(TExchangeController::DeviceNotAnsweringMessage);
     if (outcome == TOutcome::oInterrupted) Say("interrupted");
 
-    const fs::path file = Options.Output ? fs::path(*Options.Output) : fs::path(LogFileName(session.Window.SerialText()));
+    const fs::path file = Options.Output ? fs::path(*Options.Output) : LogFilePath(session.Window.SerialText());
     if (!SaveWhole(session.Window, file)) return outcome == TOutcome::oDone ? esSaveFailed : StatusOf(outcome);
     const int32_t saved = session.Window.RecordRows();
     Say("saved " + IntToStr(saved) + (saved == 1 ? " record to " : " records to ") + file.string());
