@@ -14,31 +14,21 @@ exe="$(realpath "$1")"
 records=60
 # shellcheck source=../../scripts/wine-env.sh
 source "$here/../../scripts/wine-env.sh"
-simdevice="$(realpath "${SIMDEVICE:-$WINE_REPO/build/test/tools/simdevice}")"
+# shellcheck source=../wine/test-helpers.sh
+source "$here/../wine/test-helpers.sh"
 wine_prefix_ready
-# The window's font: wine's own Tahoma, which Debian's fonts-wine provides.
-for font in tahoma.ttf tahomabd.ttf; do
-  if [ -e "/usr/share/wine/fonts/$font" ] && [ ! -e "$WINEPREFIX/drive_c/windows/Fonts/$font" ]; then
-    cp "/usr/share/wine/fonts/$font" "$WINEPREFIX/drive_c/windows/Fonts/"
-  fi
-done
+wine_install_tahoma
 port=COM6
 wine_map_ports "$port"
-link="$WINE_PORTS/${port,,}"
 
 work="$(mktemp -d)"
-device=""
+DEVICE_PID=""
 cleanup() {
-  [ -n "$device" ] && kill "$device" 2>/dev/null || true
+  [ -n "$DEVICE_PID" ] && kill "$DEVICE_PID" 2>/dev/null || true
   rm -rf "$work"
 }
 trap cleanup EXIT
-rm -f "$link"
-
-"$simdevice" --link "$link" --records "$records" --dump "$work/device-log.txt" --log "$work/device.log" \
-  > "$work/device.out" &
-device=$!
-for _ in $(seq 100); do [ -e "$link" ] && break; sleep 0.05; done
+start_device "$port" "$work" "$records"
 printf '%s\r\n19200\r\n1\r\n' "$port" > "$work/Settings.txt"
 cp "$exe" "$work/ActionLog.exe"
 
@@ -88,13 +78,7 @@ xvfb-run -a -s "-screen 0 800x600x24 -dpi 96" bash -c '
   if jobs -r | grep -q .; then echo "ActionLog.exe did not end when its window closed" >&2; exit 1; fi
 ' _ "$here"
 
-# The file as code page 1251 writes it: two header lines, the records from
-# the newest down, one empty row.
-{
-  printf 'Версия прибора: V2.14\r\nСерийный номер: 20231187\r\n'
-  tac "$work/device-log.txt" | awk '{ printf "%d %s\r\n", NR, $0 }'
-  printf ' \r\n'
-} | iconv -f UTF-8 -t CP1251 > "$work/expected.txt"
+expected_export_cp1251 "$work/device-log.txt" > "$work/expected.txt"
 if ! cmp "$work/expected.txt" "$work/Журнал_ЛОРНИК_20231187.txt"; then
   echo "the saved log differs from the device's log" >&2
   exit 1

@@ -8,14 +8,11 @@ set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 # shellcheck source=../../scripts/wine-env.sh
 source "$here/../../scripts/wine-env.sh"
+# shellcheck source=../wine/test-helpers.sh
+source "$here/../wine/test-helpers.sh"
 simdevice="$(realpath "${SIMDEVICE:-$WINE_REPO/build/test/tools/simdevice}")"
 wine_prefix_ready
-# The window's font: wine's own Tahoma, which Debian's fonts-wine provides.
-for font in tahoma.ttf tahomabd.ttf; do
-  if [ -e "/usr/share/wine/fonts/$font" ] && [ ! -e "$WINEPREFIX/drive_c/windows/Fonts/$font" ]; then
-    cp "/usr/share/wine/fonts/$font" "$WINEPREFIX/drive_c/windows/Fonts/"
-  fi
-done
+wine_install_tahoma
 port=COM5
 wine_map_ports "$port"
 

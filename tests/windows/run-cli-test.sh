@@ -9,35 +9,27 @@ exe="$(realpath "$1")"
 records=40
 # shellcheck source=../../scripts/wine-env.sh
 source "$here/../../scripts/wine-env.sh"
-simdevice="$(realpath "${SIMDEVICE:-$WINE_REPO/build/test/tools/simdevice}")"
+# shellcheck source=../wine/test-helpers.sh
+source "$here/../wine/test-helpers.sh"
 wine_prefix_ready
 port=COM8
 wine_map_ports "$port"
-link="$WINE_PORTS/${port,,}"
 
 work="$(mktemp -d)"
-device=""
+DEVICE_PID=""
 cleanup() {
-  [ -n "$device" ] && kill "$device" 2>/dev/null || true
+  [ -n "$DEVICE_PID" ] && kill "$DEVICE_PID" 2>/dev/null || true
   rm -rf "$work"
 }
 trap cleanup EXIT
-rm -f "$link"
-"$simdevice" --link "$link" --records "$records" --dump "$work/device-log.txt" --log "$work/device.log" \
-  > "$work/device.out" &
-device=$!
-for _ in $(seq 100); do [ -e "$link" ] && break; sleep 0.05; done
+start_device "$port" "$work" "$records"
 cp "$exe" "$work/actionlog.exe"
 cd "$work"
 
 status=0
 wine_run actionlog.exe download --port "$port" --speed 19200 2> cli.err || status=$?
 [ "$status" -eq 0 ] || { echo "download ended with status $status:" >&2; cat cli.err >&2; exit 1; }
-{
-  printf 'Версия прибора: V2.14\r\nСерийный номер: 20231187\r\n'
-  tac device-log.txt | awk '{ printf "%d %s\r\n", NR, $0 }'
-  printf ' \r\n'
-} | iconv -f UTF-8 -t CP1251 > expected.txt
+expected_export_cp1251 device-log.txt > expected.txt
 cmp expected.txt "Журнал_ЛОРНИК_20231187.txt" || { echo "the saved log differs from the device's log" >&2; exit 1; }
 
 rm -f "Журнал_ЛОРНИК_20231187.txt"
