@@ -143,19 +143,15 @@ public:
             FLoopErrors.push_back(e.what());
             return TOutcome::oPortFailed;
         }
-        const auto report = [&] {
-            if (Progress) Progress->Update(Window.RecordRows());
-        };
-        Loop.RunUntil([&] {
-            report();
-            return Window.ControlEnabled(TWindowControl::Start);
-        });
+        // Told of every record as it lands, so no 5 % step is passed over
+        // when several records come in one turn of the loop.
+        if (Progress) Window.OnRowCountSet = [&] { Progress->Update(Window.RecordRows()); };
+        Loop.RunUntil([&] { return Window.ControlEnabled(TWindowControl::Start); });
         if (Signals > 0)
             Loop.RunUntil([&] {
-                report();
                 return !Window.ExchangeTimerActive(TExchangeTimer::etAnswer) || Signals > 1 || Failed();
             });
-        report();
+        Window.OnRowCountSet = nullptr;
         if (Failed()) return TOutcome::oPortFailed;
         if (Signals > 0) return TOutcome::oInterrupted;
         if (Window.HasMessages()) return TOutcome::oNoAnswer;

@@ -104,6 +104,7 @@ std::string TCliWindow::Cell(int32_t Col, int32_t Row) const
 void TCliWindow::SetRowCount(int32_t Rows)
 {
     FRowCount = std::max(Rows, 1);
+    if (OnRowCountSet) OnRowCountSet();
 }
 
 void TCliWindow::SetProgressMax(int32_t Max)

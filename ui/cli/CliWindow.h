@@ -29,6 +29,9 @@ public:
     std::function<void()> OnAnswerTimer;
     // Called after an edit box's text was set by the controller.
     std::function<void(TEditBox Box)> OnEditTextSet;
+    // Called after the controller set the grid's row count: once per record,
+    // however many records one turn of the main loop brings.
+    std::function<void()> OnRowCountSet;
 
     // The scan watches for a shorter time than the window does.
     void SetTimer1Interval(std::chrono::milliseconds Interval) { FTimer1Interval = Interval; }
