@@ -249,8 +249,21 @@ private:
                   std::to_string(FDevice.Records().size()) + " records, address " + std::to_string(FOptions.Address));
     }
 
+    // Taken once the master sent something after it, or once it was seen
+    // waiting and is gone: right after the write the kernel may not have
+    // queued it for reading yet.
+    bool AnswerTaken()
+    {
+        if (FUnplug->InputSince) return true;
+        int waiting = 0;
+        if (::ioctl(FPty->Slave.Get(), FIONREAD, &waiting) != 0) return true;
+        if (waiting > 0) FUnplug->SeenWaiting = true;
+        return FUnplug->SeenWaiting && waiting == 0;
+    }
+
     void Unplug(TimePoint Now)
     {
+        FUnplug.reset();
         FPty.reset();
         FFramer.Clear();
         FOutbox.Clear();
@@ -269,7 +282,11 @@ private:
             // the master may wake and answer before this process runs again.
             if (due.AnswersEnded != 0) FAnswerTimes.Ended(due.AnswersEnded);
             Write(due.Data);
-            if (due.Unplug) Unplug(Now);
+            if (due.Unplug) FUnplug = PendingUnplug{Now + UnplugWaitLimit};
+            // The last answer reaches the master before the line goes: a
+            // hang-up throws away what the master has not read yet, which no
+            // adapter pulled after its answer would do.
+            if (FUnplug && (AnswerTaken() || Now >= FUnplug->By)) Unplug(Now);
         }
         if (FPty && FFramer.Pending() && Now >= FLastInput + Silence()) Report(FFramer.Flush(), Now);
         if (FReplugAt && Now >= *FReplugAt) {
@@ -286,6 +303,7 @@ private:
         };
         if (FPty) {
             consider(FOutbox.NextDeadline());
+            if (FUnplug) consider(std::min(FUnplug->By, Clock::now() + UnplugPoll));
             if (FFramer.Pending()) consider(FLastInput + Silence());
         }
         return next;
@@ -358,6 +376,7 @@ private:
             const ssize_t n = ::read(FPty->Master.Get(), buffer.data(), buffer.size());
             if (n <= 0) break;
             FLastInput = Clock::now();
+            if (FUnplug) FUnplug->InputSince = true;
             Report(FFramer.Push(std::span(buffer).first(static_cast<size_t>(n))), FLastInput);
         }
     }
@@ -385,6 +404,11 @@ private:
 
     void Answer(const Bytes& Request, TimePoint Arrival)
     {
+        if (FUnplug) {
+            FUnplug->InputSince = true;
+            FLog.Line("rx " + Hex(Request) + "  the line is being pulled, no answer");
+            return;
+        }
         Reply reply = FDevice.Respond(Request);
         std::string line = "rx " + Hex(Request) + "  " + reply.Note;
         if (!reply.Answer) {
@@ -440,6 +464,15 @@ private:
     std::optional<Pty> FPty;
     TimePoint FLastInput{};
     std::optional<TimePoint> FReplugAt;
+    // Set once the answer that ends in an unplug has been written.
+    struct PendingUnplug {
+        TimePoint By;
+        bool SeenWaiting = false;
+        bool InputSince = false;
+    };
+    std::optional<PendingUnplug> FUnplug;
+    static constexpr auto UnplugWaitLimit = 1s;
+    static constexpr auto UnplugPoll = 5ms; // long enough to wait in ppoll, woken by input
     bool FStop = false;
 };
 
