@@ -19,16 +19,7 @@ source "$here/../wine/test-helpers.sh"
 wine_prefix_ready
 wine_install_tahoma
 port=COM6
-wine_map_ports "$port"
-
-work="$(mktemp -d)"
-DEVICE_PID=""
-cleanup() {
-  [ -n "$DEVICE_PID" ] && kill "$DEVICE_PID" 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-start_device "$port" "$work" "$records"
+device_in_scratch_folder "$port" "$records"
 printf '%s\r\n19200\r\n1\r\n' "$port" > "$work/Settings.txt"
 cp "$exe" "$work/ActionLog.exe"
 

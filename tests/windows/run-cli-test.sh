@@ -13,16 +13,7 @@ source "$here/../../scripts/wine-env.sh"
 source "$here/../wine/test-helpers.sh"
 wine_prefix_ready
 port=COM8
-wine_map_ports "$port"
-
-work="$(mktemp -d)"
-DEVICE_PID=""
-cleanup() {
-  [ -n "$DEVICE_PID" ] && kill "$DEVICE_PID" 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-start_device "$port" "$work" "$records"
+device_in_scratch_folder "$port" "$records"
 cp "$exe" "$work/actionlog.exe"
 cd "$work"
 

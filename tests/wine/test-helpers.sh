@@ -25,6 +25,22 @@ start_device() {
   for _ in $(seq 100); do [ -e "$link" ] && break; sleep 0.05; done
 }
 
+# device_in_scratch_folder PORT RECORDS: a fresh folder in $work, with the
+# simulated device started in it on COM port PORT; both go when the script
+# exits.
+device_in_scratch_folder() {
+  wine_map_ports "$1"
+  work="$(mktemp -d)"
+  DEVICE_PID=""
+  trap 'stop_scratch_device' EXIT
+  start_device "$1" "$work" "$2"
+}
+
+stop_scratch_device() {
+  [ -n "$DEVICE_PID" ] && kill "$DEVICE_PID" 2>/dev/null || true
+  rm -rf "$work"
+}
+
 # The export file of a whole download of the device whose log is $1, as
 # code page 1251 writes it: two header lines, the records from the newest
 # down, one empty row.
