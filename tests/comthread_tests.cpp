@@ -144,7 +144,9 @@ TEST_F(EventThread, AnEventThatFindsTheQueueEmptyFiresNothing)
     line.DeviceWrite({1});
     while (!handingOver) std::this_thread::sleep_for(1ms);
     line.DeviceWrite({2});
-    std::this_thread::sleep_for(20ms);
+    const auto until = std::chrono::steady_clock::now() + 2s;
+    while (port.InputCount() < 2 && std::chrono::steady_clock::now() < until) std::this_thread::sleep_for(1ms);
+    EXPECT_EQ(port.InputCount(), 2);
     uint8_t b[2];
     port.Read(b, 2); // the main thread reads before the notification runs
     PumpFor(100ms);
