@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "MainThreadPump.h"
+
 class TPtyLine {
 public:
     TPtyLine();
@@ -31,8 +33,3 @@ private:
     int FSlave = -1;
     std::string FPath;
 };
-
-// Pumps the main thread's queue until Done holds or a generous limit passes
-// (the limit only catches hangs). Returns Done().
-bool PumpUntil(const std::function<bool()>& Done, std::chrono::milliseconds Limit = std::chrono::seconds(5));
-void PumpFor(std::chrono::milliseconds Time);

@@ -5,8 +5,6 @@
 #include <iterator>
 #include <stdexcept>
 
-#include "runtime/MainThread.h"
-
 namespace wintests {
 
 std::filesystem::path MakeTempDir()
@@ -42,22 +40,6 @@ std::string HarnessSetting(const char* Name)
 {
     const char* value = std::getenv(Name);
     return value ? value : "";
-}
-
-bool PumpUntil(const std::function<bool()>& Done, std::chrono::milliseconds Limit)
-{
-    const auto until = std::chrono::steady_clock::now() + Limit;
-    while (!Done()) {
-        if (std::chrono::steady_clock::now() > until) return false;
-        MainThread::CheckSynchronize(std::chrono::milliseconds(5));
-    }
-    return true;
-}
-
-void PumpFor(std::chrono::milliseconds Time)
-{
-    const auto until = std::chrono::steady_clock::now() + Time;
-    while (std::chrono::steady_clock::now() < until) MainThread::CheckSynchronize(std::chrono::milliseconds(5));
 }
 
 } // namespace wintests

@@ -49,9 +49,4 @@ private:
     HANDLE FHandle = INVALID_HANDLE_VALUE;
 };
 
-// Runs the main thread's queue until Done holds or a generous limit passes
-// (the limit only catches hangs). Returns Done().
-bool PumpUntil(const std::function<bool()>& Done, std::chrono::milliseconds Limit = std::chrono::seconds(5));
-void PumpFor(std::chrono::milliseconds Time);
-
 } // namespace wintests

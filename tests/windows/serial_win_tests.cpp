@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "WinTestHelpers.h"
+#include "tests/MainThreadPump.h"
 #include "protocol/Frames.h"
 #include "runtime/WideText.h"
 #include "serial/ComPort.h"
@@ -370,18 +371,18 @@ TEST(ComPortEvents, AnIdleLineReportsNothingAndAnArrivalOnce)
     };
     port.OnTxEmpty = [&](TObject&) { emptied += 1; };
     port.Open();
-    wintests::PumpFor(500ms);
+    PumpFor(500ms);
     EXPECT_EQ(arrivals, 0);
     EXPECT_EQ(emptied, 0);
     TFarEnd other(farPort);
     other.Write({1, 2, 3});
-    ASSERT_TRUE(wintests::PumpUntil([&] { return arrivals > 0; }));
-    wintests::PumpFor(300ms);
+    ASSERT_TRUE(PumpUntil([&] { return arrivals > 0; }));
+    PumpFor(300ms);
     EXPECT_EQ(arrivals, 1);
     const uint8_t out[2] = {5, 6};
     port.Write(out, 2);
     EXPECT_EQ(other.Read(2), (Bytes{5, 6}));
-    wintests::PumpFor(300ms);
+    PumpFor(300ms);
     EXPECT_LE(emptied, 1);
     port.Close();
 }
@@ -468,7 +469,7 @@ protected:
         const size_t before = Answers.size();
         EXPECT_EQ(port.Write(Request.data(), static_cast<int32_t>(Request.size())),
                   static_cast<int32_t>(Request.size()));
-        if (!wintests::PumpUntil([&] { return Answers.size() > before; })) return {};
+        if (!PumpUntil([&] { return Answers.size() > before; })) return {};
         return Answers.back();
     }
 
